@@ -1,0 +1,34 @@
+# Warnings, sanitizers and the Windows settings shared by every target.
+
+function(morvanta_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${MORVANTA_WERROR}>:/WX>)
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+            $<$<BOOL:${MORVANTA_WERROR}>:-Werror>)
+    endif()
+endfunction()
+
+if(MORVANTA_SANITIZE AND NOT WIN32)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+    add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+    if(MINGW)
+        # Only system DLLs at run time: the posix-thread mingw runtime would
+        # otherwise pull in libwinpthread-1.dll.
+        add_link_options(-static)
+    endif()
+endif()
+
+# Product code carries no exception tables or RTTI; tests keep the defaults.
+function(morvanta_product_flags target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /GR- /EHs-c-)
+    else()
+        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    endif()
+    morvanta_warnings(${target})
+endfunction()

@@ -1,0 +1,21 @@
+# GoogleTest: the system package natively (or vcpkg on Windows), the Debian
+# sources when cross-compiling with mingw-w64.
+set(MORVANTA_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources for cross builds")
+
+if(CMAKE_CROSSCOMPILING AND EXISTS "${MORVANTA_GTEST_SOURCE_DIR}/CMakeLists.txt")
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory("${MORVANTA_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# A cross-built suite runs through CMAKE_CROSSCOMPILING_EMULATOR (wine); its
+# tests are listed when ctest runs, so a build needs no Wine.
+function(morvanta_add_gtest target)
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+    morvanta_warnings(${target})
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+endfunction()

@@ -1,0 +1,151 @@
+// Reads and rewrites the desktop heap field of the subsystem command line.
+#include "heap_size_field.h"
+
+#include "bounded_string.h"
+#include "text_buffer.h"
+
+static const WideChar kSharedSectionKeyword[] = WIDE_TEXT("SharedSection=");
+static const size_t kKeywordChars = sizeof(kSharedSectionKeyword) / sizeof(WideChar) - 1;
+
+// Character classes are ASCII only, so every platform and locale reads the
+// same size from the same text.
+static bool IsConversionSpace(WideChar ch)
+{
+    return (ch >= 0x09 && ch <= 0x0D) || ch == u' ';
+}
+
+static bool IsDecimalDigit(WideChar ch)
+{
+    return ch >= u'0' && ch <= u'9';
+}
+
+static bool IsStopChar(WideChar ch)
+{
+    return ch == 0 || ch == u' ' || ch == u',';
+}
+
+static bool StartsWithKeyword(const WideChar *psz)
+{
+    for (size_t i = 0; i < kKeywordChars; i++) {
+        if (psz[i] != kSharedSectionKeyword[i])
+            return false; // also stops at the text's terminator
+    }
+    return true;
+}
+
+// The first character of the heap field, or NULL when the text has none.
+static WideChar *FindHeapSizeField(const WideChar *pszText)
+{
+    const WideChar *psz = pszText;
+    while (*psz != 0 && !StartsWithKeyword(psz))
+        psz++;
+    if (*psz == 0)
+        return NULL;
+
+    // Only a space or the end stops the search for the first comma: tabs,
+    // letters and '=' before it belong to the first number's run.
+    for (psz += kKeywordChars; *psz != 0 && *psz != u' '; psz++) {
+        if (*psz == u',')
+            return const_cast<WideChar *>(psz + 1);
+    }
+    return NULL;
+}
+
+// Unsigned decimal conversion with strtoul's rules: leading white space, one
+// optional sign, saturation at the maximum and negation modulo 2^32.
+static HeapSizeKb ConvertDecimal(const WideChar *psz)
+{
+    const HeapSizeKb kLimit = 0xFFFFFFFFu / 10;
+    const HeapSizeKb kLastDigit = 0xFFFFFFFFu % 10;
+
+    while (IsConversionSpace(*psz))
+        psz++;
+
+    bool negate = false;
+    if (*psz == u'-') {
+        negate = true;
+        psz++;
+    } else if (*psz == u'+') {
+        psz++;
+    }
+
+    HeapSizeKb value = 0;
+    bool overflow = false;
+    for (; IsDecimalDigit(*psz); psz++) {
+        HeapSizeKb digit = static_cast<HeapSizeKb>(*psz - u'0');
+        if (value < kLimit || (value == kLimit && digit <= kLastDigit))
+            value = value * 10 + digit;
+        else
+            overflow = true;
+    }
+
+    if (overflow)
+        value = 0xFFFFFFFFu;
+    return negate ? 0u - value : value;
+}
+
+HeapSizeKb ReadHeapSize(const WideChar *pszText)
+{
+    const WideChar *pszField = FindHeapSizeField(pszText);
+    if (pszField == NULL)
+        return 0;
+    return ConvertDecimal(pszField);
+}
+
+// Most significant digit first, no sign, grouping or leading zeros.
+static void FormatDecimal(HeapSizeKb value, WideChar (&szDigits)[kHeapSizeTextChars])
+{
+    WideChar szReversed[kHeapSizeTextChars] = {};
+    size_t cch = 0;
+    do {
+        szReversed[cch++] = static_cast<WideChar>(u'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+
+    for (size_t i = 0; i < cch; i++)
+        szDigits[i] = szReversed[cch - 1 - i];
+    szDigits[cch] = 0;
+}
+
+WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb)
+{
+    WideChar *pszField = FindHeapSizeField(pszText);
+    if (pszField == NULL || !IsDecimalDigit(*pszField))
+        return NULL;
+
+    // The old field holds at least one character and the new number at most
+    // ten, so the text grows by at most nine characters; the old text has at
+    // most dataBytes / 2 rounded up characters.
+    size_t cchCapacity = dataBytes / 2 + kHeapSizeTextChars;
+    if (cchCapacity > kMaxBoundedChars)
+        return NULL;
+    WideChar *pszNew = AllocateText(cchCapacity);
+    if (pszNew == NULL)
+        return NULL;
+
+    const WideChar chFieldStart = *pszField;
+    const WideChar *pszRest = pszField + 1;
+    while (!IsStopChar(*pszRest))
+        pszRest++;
+
+    WideChar szDigits[kHeapSizeTextChars] = {};
+    FormatDecimal(newSizeKb, szDigits);
+
+    // The prefix up to and including the comma, the new digits, then the
+    // rest of the command line from the character that ended the old field.
+    *pszField = 0;
+    BoundedStatus status = BoundedCopy(pszNew, cchCapacity, pszText);
+    if (status == kBoundedOk)
+        status = BoundedAppend(pszNew, cchCapacity, szDigits);
+    if (status == kBoundedOk)
+        status = BoundedAppend(pszNew, cchCapacity, pszRest);
+
+    // A cut would store a truncated command line: only a text longer than
+    // its dataBytes claims can cause one, and it is refused whole.
+    if (status != kBoundedOk) {
+        *pszField = chFieldStart;
+        ReleaseText(pszNew);
+        return NULL;
+    }
+    return pszNew;
+}

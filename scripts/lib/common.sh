@@ -1,0 +1,74 @@
+# Sourced by the scripts: Debian packages, the Wine flavour this host can run,
+# and a throwaway Wine prefix inside a build tree.
+
+MORVANTA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+MORVANTA_PACKAGES=(
+    cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+    mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick
+)
+
+# Installs whatever of the list is missing; needs root on a fresh machine.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "${MORVANTA_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# 32-bit Wine where the kernel runs 32-bit code; otherwise wine64, and the
+# Windows-side tests are cross-built for x86_64 from the same sources.
+choose_wine() {
+    if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        WIN_ARCH=i686
+        export WINEARCH=win32
+        export WINE=/usr/lib/wine/wine
+        export WINESERVER=/usr/lib/wine/wineserver32
+        unset WINELOADER
+    else
+        WIN_ARCH=x86_64
+        export WINEARCH=win64
+        export WINE=/usr/lib/wine/wine64
+        export WINESERVER=/usr/lib/wine/wineserver64
+        export WINELOADER=$WINE # child processes start with the same loader
+    fi
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+}
+
+# Creates the prefix once: no crash dialogs, unmanaged windows (no 2 s wait
+# for a window manager on every close). Runs without a display, so the
+# server is waited for before any GUI session starts.
+ensure_wine_prefix() {
+    export WINEPREFIX=$1
+    [ -f "$WINEPREFIX/.morvanta-ready" ] && return 0
+    rm -rf "$WINEPREFIX"
+    (
+        unset DISPLAY
+        timeout 300 "$WINE" wineboot -i >/dev/null 2>&1
+        timeout 60 "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        timeout 60 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        timeout 60 "$WINESERVER" -w
+    )
+    touch "$WINEPREFIX/.morvanta-ready"
+}
+
+# Runs a command in one Xvfb with a persistent, warm wineserver whose stdio
+# is not a pipe (a reader would wait for the server to exit), then kills
+# that prefix's server only.
+in_wine_session() {
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+        timeout 60 "$WINE" cmd /c exit >/dev/null 2>&1 </dev/null
+        rc=0; "$@" || rc=$?
+        "$WINESERVER" -k >/dev/null 2>&1 </dev/null
+        exit $rc' in_wine_session "$@"
+}
