@@ -1,0 +1,40 @@
+// Which executable the resource and header checks read.
+#include "checked_exe.h"
+
+#include <stdlib.h>
+
+std::wstring CheckedExePath()
+{
+    const wchar_t *pszNamed = _wgetenv(L"MORVANTA_EXE");
+    if (pszNamed != NULL && *pszNamed != 0)
+        return pszNamed;
+
+    WCHAR szPath[MAX_PATH] = {};
+    GetModuleFileNameW(NULL, szPath, MAX_PATH);
+    std::wstring path = szPath;
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"Morvanta.exe";
+}
+
+WORD ExpectedMachine()
+{
+    // An executable named from outside is the shipped 32-bit one.
+    const wchar_t *pszNamed = _wgetenv(L"MORVANTA_EXE");
+    if (pszNamed != NULL && *pszNamed != 0)
+        return IMAGE_FILE_MACHINE_I386;
+    return sizeof(void *) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+}
+
+std::vector<BYTE> ReadWholeFile(const std::wstring &path)
+{
+    std::vector<BYTE> bytes;
+    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return bytes;
+    DWORD cbFile = GetFileSize(hFile, NULL);
+    bytes.resize(cbFile);
+    DWORD cbRead = 0;
+    if (!ReadFile(hFile, bytes.data(), cbFile, &cbRead, NULL) || cbRead != cbFile)
+        bytes.clear();
+    CloseHandle(hFile);
+    return bytes;
+}

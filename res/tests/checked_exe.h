@@ -1,0 +1,19 @@
+// Which executable the resource and header checks read: Morvanta.exe beside
+// the test program, or the one named by MORVANTA_EXE (the shipped 32-bit
+// build, when the tests themselves run as 64-bit programs).
+#ifndef MORVANTA_TESTS_CHECKED_EXE_H
+#define MORVANTA_TESTS_CHECKED_EXE_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+std::wstring CheckedExePath();
+
+// IMAGE_FILE_MACHINE_I386 for the shipped build, otherwise this test's own.
+WORD ExpectedMachine();
+
+std::vector<BYTE> ReadWholeFile(const std::wstring &path);
+
+#endif

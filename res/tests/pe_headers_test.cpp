@@ -1,0 +1,86 @@
+// The executable's headers: machine, GUI subsystem, and an import table that
+// names only system DLLs (no C++ runtime DLLs, and no advapi32, which is
+// bound at first use).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "checked_exe.h"
+
+namespace {
+
+struct PeView {
+    std::vector<BYTE> bytes;
+    const IMAGE_NT_HEADERS32 *pNt32; // the fields read here sit at the same offsets in PE32+
+    WORD magic;
+};
+
+bool Load(PeView *pView)
+{
+    pView->bytes = ReadWholeFile(CheckedExePath());
+    if (pView->bytes.size() < sizeof(IMAGE_DOS_HEADER))
+        return false;
+    const IMAGE_DOS_HEADER *pDos = reinterpret_cast<const IMAGE_DOS_HEADER *>(pView->bytes.data());
+    if (pDos->e_magic != IMAGE_DOS_SIGNATURE ||
+        static_cast<size_t>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > pView->bytes.size())
+        return false;
+    pView->pNt32 = reinterpret_cast<const IMAGE_NT_HEADERS32 *>(pView->bytes.data() + pDos->e_lfanew);
+    pView->magic = pView->pNt32->OptionalHeader.Magic;
+    return pView->pNt32->Signature == IMAGE_NT_SIGNATURE;
+}
+
+size_t RvaToOffset(const PeView &view, DWORD rva)
+{
+    const IMAGE_SECTION_HEADER *pSection = IMAGE_FIRST_SECTION(view.pNt32);
+    for (WORD i = 0; i < view.pNt32->FileHeader.NumberOfSections; i++, pSection++) {
+        if (rva >= pSection->VirtualAddress && rva < pSection->VirtualAddress + pSection->Misc.VirtualSize)
+            return rva - pSection->VirtualAddress + pSection->PointerToRawData;
+    }
+    return 0;
+}
+
+std::set<std::string> ImportedDlls(const PeView &view)
+{
+    const IMAGE_DATA_DIRECTORY *pImports =
+        view.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+            ? &reinterpret_cast<const IMAGE_NT_HEADERS64 *>(view.pNt32)->OptionalHeader.DataDirectory[1]
+            : &view.pNt32->OptionalHeader.DataDirectory[1];
+    std::set<std::string> names;
+    size_t offset = RvaToOffset(view, pImports->VirtualAddress);
+    for (; offset != 0 && offset + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= view.bytes.size();
+         offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        const IMAGE_IMPORT_DESCRIPTOR *pDescriptor =
+            reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(view.bytes.data() + offset);
+        if (pDescriptor->Name == 0)
+            break;
+        std::string name = reinterpret_cast<const char *>(view.bytes.data() + RvaToOffset(view, pDescriptor->Name));
+        std::transform(name.begin(), name.end(), name.begin(), [](char ch) { return static_cast<char>(tolower(ch)); });
+        names.insert(name);
+    }
+    return names;
+}
+
+TEST(PeHeaders, MachineAndSubsystem)
+{
+    PeView view = {};
+    ASSERT_TRUE(Load(&view));
+    EXPECT_EQ(ExpectedMachine(), view.pNt32->FileHeader.Machine);
+    if (ExpectedMachine() == IMAGE_FILE_MACHINE_I386) {
+        EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, view.magic);
+    }
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, view.pNt32->OptionalHeader.Subsystem); // same offset in PE32+
+}
+
+TEST(PeHeaders, ImportsOnlySystemDlls)
+{
+    PeView view = {};
+    ASSERT_TRUE(Load(&view));
+    std::set<std::string> expected = {"comctl32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"};
+    EXPECT_EQ(expected, ImportedDlls(view));
+}
+
+} // namespace
