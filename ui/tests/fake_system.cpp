@@ -1,0 +1,167 @@
+// An in-memory subsystem value and a restart recorder behind the advapi32 binding.
+#include "fake_system.h"
+
+#include <stdlib.h>
+
+#include <map>
+
+#include "advapi_binding.h"
+#include "text_buffer.h"
+
+FakeSystem g_fake;
+
+static std::map<HKEY, REGSAM> s_openKeys;
+static std::map<void *, int> s_buffers;
+static int s_nextBuffer;
+static UINT_PTR s_nextKey;
+
+static const WCHAR kKeyPath[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\SubSystems";
+
+static LONG WINAPI FakeRegOpenKeyExW(HKEY hRoot, LPCWSTR pszPath, DWORD, REGSAM sam, PHKEY phKey)
+{
+    g_fake.log.push_back("open " + std::to_string(sam));
+    if (hRoot != HKEY_LOCAL_MACHINE || lstrcmpiW(pszPath, kKeyPath) != 0)
+        return ERROR_FILE_NOT_FOUND;
+    if ((sam & KEY_SET_VALUE) && g_fake.openStatusForWrite != ERROR_SUCCESS)
+        return g_fake.openStatusForWrite;
+    if (!g_fake.keyExists)
+        return ERROR_FILE_NOT_FOUND;
+    *phKey = reinterpret_cast<HKEY>(++s_nextKey);
+    s_openKeys[*phKey] = sam;
+    g_fake.openKeys++;
+    return ERROR_SUCCESS;
+}
+
+static LONG WINAPI FakeRegQueryValueExW(HKEY hKey, LPCWSTR pszName, LPDWORD, LPDWORD pdwType, LPBYTE pbData,
+                                        LPDWORD pcbData)
+{
+    g_fake.log.push_back(pbData == NULL ? "probe" : "query");
+    if (s_openKeys.count(hKey) == 0 || !(s_openKeys[hKey] & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (lstrcmpW(pszName, L"Windows") != 0 || !g_fake.valueExists)
+        return ERROR_FILE_NOT_FOUND;
+    DWORD cbData = static_cast<DWORD>(g_fake.data.size());
+    if (pdwType != NULL)
+        *pdwType = g_fake.type;
+    if (pbData != NULL) {
+        if (*pcbData < cbData)
+            return ERROR_MORE_DATA;
+        CopyMemory(pbData, g_fake.data.data(), cbData);
+    }
+    *pcbData = cbData;
+    return ERROR_SUCCESS;
+}
+
+static LONG WINAPI FakeRegSetValueExW(HKEY hKey, LPCWSTR pszName, DWORD, DWORD dwType, const BYTE *pbData,
+                                      DWORD cbData)
+{
+    g_fake.log.push_back("set");
+    if (s_openKeys.count(hKey) == 0 || !(s_openKeys[hKey] & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (g_fake.setStatus != ERROR_SUCCESS)
+        return g_fake.setStatus;
+    if (lstrcmpW(pszName, L"Windows") != 0)
+        return ERROR_INVALID_PARAMETER;
+    g_fake.type = dwType;
+    g_fake.data.assign(pbData, pbData + cbData);
+    g_fake.valueExists = true;
+    return ERROR_SUCCESS;
+}
+
+static LONG WINAPI FakeRegCloseKey(HKEY hKey)
+{
+    g_fake.log.push_back("close");
+    if (s_openKeys.erase(hKey) == 0)
+        return ERROR_INVALID_HANDLE;
+    g_fake.openKeys--;
+    return ERROR_SUCCESS;
+}
+
+static BOOL WINAPI FakeOpenProcessToken(HANDLE, DWORD, PHANDLE phToken)
+{
+    *phToken = CreateEventW(NULL, FALSE, FALSE, NULL);
+    return TRUE;
+}
+
+static BOOL WINAPI FakeLookupPrivilegeValueW(LPCWSTR, LPCWSTR, PLUID pLuid)
+{
+    pLuid->LowPart = 0x13;
+    return TRUE;
+}
+
+static BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD)
+{
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+static BOOL WINAPI FakeInitiateSystemShutdownExW(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD)
+{
+    g_fake.log.push_back("restart");
+    g_fake.restartRequests++;
+    return g_fake.restartAccepted;
+}
+
+static AdvapiFunction RefusingLookup(LPCSTR)
+{
+    return NULL; // nothing real is ever bound while the fake is in place
+}
+
+static void *LoggingAllocate(size_t count, size_t size)
+{
+    void *block = calloc(count, size);
+    if (block != NULL) {
+        s_buffers[block] = ++s_nextBuffer;
+        g_fake.log.push_back("alloc " + std::to_string(s_nextBuffer));
+    }
+    return block;
+}
+
+static void LoggingRelease(void *block)
+{
+    g_fake.log.push_back("free " + std::to_string(s_buffers[block]));
+    s_buffers.erase(block);
+    free(block);
+}
+
+void SetFakeValue(const wchar_t *pszValue)
+{
+    const BYTE *pb = reinterpret_cast<const BYTE *>(pszValue);
+    g_fake.data.assign(pb, pb + (wcslen(pszValue) + 1) * sizeof(wchar_t));
+    g_fake.type = REG_EXPAND_SZ;
+    g_fake.valueExists = true;
+}
+
+std::wstring FakeValueText()
+{
+    std::wstring text(reinterpret_cast<const wchar_t *>(g_fake.data.data()), g_fake.data.size() / 2);
+    if (!text.empty() && text.back() == 0)
+        text.pop_back();
+    return text;
+}
+
+void InstallFakeSystem(const wchar_t *pszValue)
+{
+    g_fake = FakeSystem();
+    g_fake.keyExists = true;
+    g_fake.restartAccepted = true;
+    SetFakeValue(pszValue);
+    s_openKeys.clear();
+    s_buffers.clear();
+    s_nextBuffer = 0;
+
+    AdvapiBinding fake = {FakeRegOpenKeyExW,         FakeRegQueryValueExW,     FakeRegSetValueExW,
+                          FakeRegCloseKey,           FakeOpenProcessToken,     FakeLookupPrivilegeValueW,
+                          FakeAdjustTokenPrivileges, FakeInitiateSystemShutdownExW, RefusingLookup};
+    g_advapi = fake;
+    g_pfnTextAllocate = LoggingAllocate;
+    g_pfnTextRelease = LoggingRelease;
+}
+
+void RemoveFakeSystem()
+{
+    AdvapiBinding unbound = {NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, LookupAdvapiFunction};
+    g_advapi = unbound;
+    g_pfnTextAllocate = calloc;
+    g_pfnTextRelease = free;
+}

@@ -1,0 +1,34 @@
+// An in-memory subsystem value and a restart recorder behind the advapi32
+// binding, so the dialog tests touch no real registry and request no real
+// shutdown. Every call lands in one event log, text buffers included.
+#ifndef MORVANTA_TESTS_FAKE_SYSTEM_H
+#define MORVANTA_TESTS_FAKE_SYSTEM_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct FakeSystem {
+    bool keyExists;
+    bool valueExists;
+    DWORD type;
+    std::vector<BYTE> data;
+    LONG openStatusForWrite; // forced status for an open with KEY_SET_VALUE, or ERROR_SUCCESS
+    LONG setStatus;          // forced status of the store, or ERROR_SUCCESS
+    bool restartAccepted;
+    int restartRequests;
+    int openKeys;                 // handles not yet closed
+    std::vector<std::string> log; // "open 1", "query", "set", "close", "alloc 1", "free 1", ...
+};
+extern FakeSystem g_fake;
+
+// Resets the fake to a present REG_EXPAND_SZ value holding the text, and
+// installs it in the binding and the text heap.
+void InstallFakeSystem(const wchar_t *pszValue);
+void RemoveFakeSystem();
+
+void SetFakeValue(const wchar_t *pszValue);
+std::wstring FakeValueText(); // the data as text, without its terminator
+
+#endif
