@@ -14,8 +14,14 @@ include(GoogleTest)
 
 # A cross-built suite runs through CMAKE_CROSSCOMPILING_EMULATOR (wine); its
 # tests are listed when ctest runs, so a build needs no Wine.
+# Suites that share the registry or the screen pass SERIAL, so that a
+# parallel ctest never runs two of them at once.
 function(morvanta_add_gtest target)
     target_link_libraries(${target} PRIVATE GTest::gtest_main)
     morvanta_warnings(${target})
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+    if("SERIAL" IN_LIST ARGN)
+        gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES RUN_SERIAL TRUE)
+    else()
+        gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+    endif()
 endfunction()

@@ -7,7 +7,7 @@ MORVANTA_PACKAGES=(
     cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick
+    wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick xdotool
 )
 
 # Installs whatever of the list is missing; needs root on a fresh machine.
@@ -71,4 +71,31 @@ in_wine_session() {
         rc=0; "$@" || rc=$?
         "$WINESERVER" -k >/dev/null 2>&1 </dev/null
         exit $rc' in_wine_session "$@"
+}
+
+# Builds Morvanta.exe: the shipped 32-bit build, and where only wine64 runs,
+# the same sources for x86_64 as well. Sets MORVANTA_EXE to the one this
+# host's Wine can start.
+build_program() {
+    cmake -S . -B build/win-i686 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/win-i686 --target Morvanta
+    MORVANTA_EXE=$MORVANTA_ROOT/build/win-i686/bin/Morvanta.exe
+    if [ "$WIN_ARCH" = x86_64 ]; then
+        cmake -S . -B build/win-x86_64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+            -DCMAKE_BUILD_TYPE=Release >/dev/null
+        cmake --build build/win-x86_64 --target Morvanta
+        MORVANTA_EXE=$MORVANTA_ROOT/build/win-x86_64/bin/Morvanta.exe
+    fi
+}
+
+MORVANTA_SUBSYSTEMS_KEY='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\SubSystems'
+MORVANTA_TYPICAL_VALUE='%SystemRoot%\system32\csrss.exe ObjectDirectory=\Windows SharedSection=1024,3072,512 Windows=On SubSystemType=Windows ServerDll=basesrv,1 ServerDll=winsrv:UserServerDllInitialization,3 ServerDll=sxssrv,4 ProfileControl=Off MaxRequestThreads=16'
+
+# Wine prefixes have no SubSystems key: seed the typical value when it is missing.
+seed_subsystems_value() {
+    if ! timeout 60 "$WINE" reg query "$MORVANTA_SUBSYSTEMS_KEY" /v Windows >/dev/null 2>&1; then
+        timeout 60 "$WINE" reg add "$MORVANTA_SUBSYSTEMS_KEY" /v Windows /t REG_EXPAND_SZ \
+            /d "$MORVANTA_TYPICAL_VALUE" /f >/dev/null 2>&1
+    fi
 }
