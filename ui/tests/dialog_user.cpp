@@ -230,3 +230,12 @@ void ReadSpinner(UserRecord *pRecord, HWND hwndDialog)
     pRecord->accelCount = static_cast<int>(SendDlgItemMessageW(hwndDialog, IDC_HEAPSIZE_SPIN, UDM_GETACCEL, 8,
                                                                reinterpret_cast<LPARAM>(pRecord->accel)));
 }
+
+void AnswerOneBox(UserRecord *pRecord, void *)
+{
+    HWND hwndBox = WaitForMessageBox(pRecord);
+    if (hwndBox == NULL)
+        return;
+    ReadBox(pRecord, hwndBox);
+    Answer(pRecord, hwndBox, IDOK);
+}

@@ -52,4 +52,7 @@ int SpinnerPosition(HWND hwndDialog, BOOL *pfError);
 void ReadSpinner(UserRecord *pRecord, HWND hwndDialog);
 bool WaitUntilGone(HWND hwnd);
 
+// A script: reads the one message box that comes and answers OK.
+void AnswerOneBox(UserRecord *pRecord, void *pContext);
+
 #endif

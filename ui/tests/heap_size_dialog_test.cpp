@@ -76,15 +76,6 @@ void ReadAndCancel(UserRecord *pRecord, void *)
     PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
-void AnswerOneBox(UserRecord *pRecord, void *)
-{
-    HWND hwndBox = WaitForMessageBox(pRecord);
-    if (hwndBox == NULL)
-        return;
-    ReadBox(pRecord, hwndBox);
-    Answer(pRecord, hwndBox, IDOK);
-}
-
 // Steps as the context says (+1 up, -1 down), presses OK, then answers each
 // box with the answers given, in order.
 struct OkScript {

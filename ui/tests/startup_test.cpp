@@ -35,15 +35,6 @@ protected:
     }
 };
 
-void AnswerOneBox(UserRecord *pRecord, void *)
-{
-    HWND hwndBox = WaitForMessageBox(pRecord);
-    if (hwndBox == NULL)
-        return;
-    ReadBox(pRecord, hwndBox);
-    Answer(pRecord, hwndBox, IDOK);
-}
-
 void CancelTheDialog(UserRecord *pRecord, void *)
 {
     HWND hwnd = WaitForDialog(pRecord);
