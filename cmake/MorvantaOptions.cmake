@@ -20,15 +20,30 @@ if(WIN32)
         # Only system DLLs at run time: the posix-thread mingw runtime would
         # otherwise pull in libwinpthread-1.dll.
         add_link_options(-static)
+        # Reproducible: no link time stamp and no build paths in the output.
+        add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+        add_link_options(-Wl,--no-insert-timestamp)
     endif()
 endif()
 
-# Product code carries no exception tables or RTTI; tests keep the defaults.
+# Product code carries no exception tables or RTTI and keeps only the
+# functions it calls; tests keep the defaults.
 function(morvanta_product_flags target)
     if(MSVC)
-        target_compile_options(${target} PRIVATE /GR- /EHs-c-)
+        target_compile_options(${target} PRIVATE /GR- /EHs-c- /Gy)
     else()
-        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+            -ffunction-sections -fdata-sections $<$<CONFIG:Release>:-Os>)
     endif()
     morvanta_warnings(${target})
+endfunction()
+
+# A shipped Windows program: GUI subsystem, wWinMain, unused code and symbols dropped.
+function(morvanta_windows_program target)
+    morvanta_product_flags(${target})
+    if(MSVC)
+        target_link_options(${target} PRIVATE /OPT:REF /OPT:ICF)
+    elseif(MINGW)
+        target_link_options(${target} PRIVATE -municode -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+    endif()
 endfunction()

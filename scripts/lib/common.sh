@@ -99,3 +99,17 @@ seed_subsystems_value() {
             /d "$MORVANTA_TYPICAL_VALUE" /f >/dev/null 2>&1
     fi
 }
+
+# A second build of the shipped program in another directory must give the
+# same bytes: no time stamps and no build paths.
+check_reproducible() {
+    rm -rf build/repro-i686
+    cmake -S . -B build/repro-i686 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+        -DCMAKE_BUILD_TYPE=Release -DMORVANTA_TESTS=OFF >/dev/null
+    cmake --build build/repro-i686 --target Morvanta >/dev/null
+    if ! cmp build/win-i686/bin/Morvanta.exe build/repro-i686/bin/Morvanta.exe; then
+        echo "Morvanta.exe is not reproducible: two builds differ" >&2
+        return 1
+    fi
+    echo "Reproducible: $(sha256sum build/win-i686/bin/Morvanta.exe | cut -d' ' -f1)"
+}
