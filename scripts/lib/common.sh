@@ -4,7 +4,7 @@
 MORVANTA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 MORVANTA_PACKAGES=(
-    cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev
+    cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick xdotool
