@@ -31,8 +31,8 @@ LONG LazyRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samD
     return g_advapi.pfnRegOpenKeyExW(hKey, lpSubKey, ulOptions, samDesired, phkResult);
 }
 
-LONG LazyRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                          LPDWORD lpcbData)
+LONG LazyRegQueryValueExW(
+    HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     if (g_advapi.pfnRegQueryValueExW == NULL)
         g_advapi.pfnRegQueryValueExW = reinterpret_cast<RegQueryValueExWProc>(Lookup("RegQueryValueExW"));
@@ -41,8 +41,7 @@ LONG LazyRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LP
     return g_advapi.pfnRegQueryValueExW(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
-LONG LazyRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
-                        DWORD cbData)
+LONG LazyRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData, DWORD cbData)
 {
     if (g_advapi.pfnRegSetValueExW == NULL)
         g_advapi.pfnRegSetValueExW = reinterpret_cast<RegSetValueExWProc>(Lookup("RegSetValueExW"));
@@ -85,8 +84,12 @@ BOOL LazyLookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lpLui
     return g_advapi.pfnLookupPrivilegeValueW(lpSystemName, lpName, lpLuid);
 }
 
-BOOL LazyAdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
-                               DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength)
+BOOL LazyAdjustTokenPrivileges(HANDLE TokenHandle,
+                               BOOL DisableAllPrivileges,
+                               PTOKEN_PRIVILEGES NewState,
+                               DWORD BufferLength,
+                               PTOKEN_PRIVILEGES PreviousState,
+                               PDWORD ReturnLength)
 {
     if (g_advapi.pfnAdjustTokenPrivileges == NULL)
         g_advapi.pfnAdjustTokenPrivileges =
@@ -95,12 +98,16 @@ BOOL LazyAdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PT
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
     }
-    return g_advapi.pfnAdjustTokenPrivileges(TokenHandle, DisableAllPrivileges, NewState, BufferLength,
-                                             PreviousState, ReturnLength);
+    return g_advapi.pfnAdjustTokenPrivileges(
+        TokenHandle, DisableAllPrivileges, NewState, BufferLength, PreviousState, ReturnLength);
 }
 
-BOOL LazyInitiateSystemShutdownExW(LPWSTR lpMachineName, LPWSTR lpMessage, DWORD dwTimeout, BOOL bForceAppsClosed,
-                                   BOOL bRebootAfterShutdown, DWORD dwReason)
+BOOL LazyInitiateSystemShutdownExW(LPWSTR lpMachineName,
+                                   LPWSTR lpMessage,
+                                   DWORD dwTimeout,
+                                   BOOL bForceAppsClosed,
+                                   BOOL bRebootAfterShutdown,
+                                   DWORD dwReason)
 {
     if (g_advapi.pfnInitiateSystemShutdownExW == NULL)
         g_advapi.pfnInitiateSystemShutdownExW =
@@ -109,6 +116,6 @@ BOOL LazyInitiateSystemShutdownExW(LPWSTR lpMachineName, LPWSTR lpMessage, DWORD
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
     }
-    return g_advapi.pfnInitiateSystemShutdownExW(lpMachineName, lpMessage, dwTimeout, bForceAppsClosed,
-                                                 bRebootAfterShutdown, dwReason);
+    return g_advapi.pfnInitiateSystemShutdownExW(
+        lpMachineName, lpMessage, dwTimeout, bForceAppsClosed, bRebootAfterShutdown, dwReason);
 }

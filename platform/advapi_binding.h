@@ -38,16 +38,23 @@ extern AdvapiBinding g_advapi;
 AdvapiFunction LookupAdvapiFunction(LPCSTR pszName);
 
 LONG LazyRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
-LONG LazyRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                          LPDWORD lpcbData);
-LONG LazyRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
-                        DWORD cbData);
+LONG LazyRegQueryValueExW(
+    HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG LazyRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData, DWORD cbData);
 LONG LazyRegCloseKey(HKEY hKey);
 BOOL LazyOpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL LazyLookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lpLuid);
-BOOL LazyAdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
-                               DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
-BOOL LazyInitiateSystemShutdownExW(LPWSTR lpMachineName, LPWSTR lpMessage, DWORD dwTimeout, BOOL bForceAppsClosed,
-                                   BOOL bRebootAfterShutdown, DWORD dwReason);
+BOOL LazyAdjustTokenPrivileges(HANDLE TokenHandle,
+                               BOOL DisableAllPrivileges,
+                               PTOKEN_PRIVILEGES NewState,
+                               DWORD BufferLength,
+                               PTOKEN_PRIVILEGES PreviousState,
+                               PDWORD ReturnLength);
+BOOL LazyInitiateSystemShutdownExW(LPWSTR lpMachineName,
+                                   LPWSTR lpMessage,
+                                   DWORD dwTimeout,
+                                   BOOL bForceAppsClosed,
+                                   BOOL bRebootAfterShutdown,
+                                   DWORD dwReason);
 
 #endif

@@ -8,8 +8,8 @@
 #include "resource.h"
 
 // Planned, operating system, reconfiguration.
-static const DWORD kRestartReason = SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM |
-                                    SHTDN_REASON_MINOR_RECONFIG;
+static const DWORD kRestartReason =
+    SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_RECONFIG;
 
 bool RestartSystem(void)
 {

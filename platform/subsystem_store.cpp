@@ -51,9 +51,10 @@ fail:
 
 LONG StoreSubsystemValue(HKEY hKey, const WCHAR *pszText)
 {
+    // cppcheck-suppress lstrlenWCalled ; the text is the codec's, terminated in a zero-filled buffer
     DWORD cbText = (static_cast<DWORD>(lstrlenW(pszText)) + 1) * sizeof(WCHAR);
-    return LazyRegSetValueExW(hKey, kWindowsValueName, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(pszText),
-                              cbText);
+    return LazyRegSetValueExW(
+        hKey, kWindowsValueName, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(pszText), cbText);
 }
 
 void CloseSubsystemKey(HKEY hKey)

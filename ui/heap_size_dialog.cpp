@@ -41,7 +41,9 @@ void OnInitHeapSizeDialog(HWND hwndDlg)
 
     // Half to double the current size; the doubled bound wraps as a 32-bit value.
     hwndSpin = GetDlgItem(hwndDlg, IDC_HEAPSIZE_SPIN);
-    SendMessageW(hwndSpin, UDM_SETRANGE32, static_cast<WPARAM>(g_currentHeapSizeKb / 2),
+    SendMessageW(hwndSpin,
+                 UDM_SETRANGE32,
+                 static_cast<WPARAM>(g_currentHeapSizeKb / 2),
                  static_cast<LPARAM>(static_cast<INT>(g_currentHeapSizeKb * 2)));
     SendMessageW(hwndSpin, UDM_SETPOS32, 0, static_cast<LPARAM>(static_cast<INT>(g_currentHeapSizeKb)));
     CopyMemory(accel, kSpinAcceleration, sizeof accel);
@@ -58,8 +60,8 @@ void OnApplyHeapSize(HWND hwndDlg)
     HeapSizeKb newSizeKb = 0;
     bool done = false;
 
-    newSizeKb = static_cast<HeapSizeKb>(SendMessageW(GetDlgItem(hwndDlg, IDC_HEAPSIZE_SPIN), UDM_GETPOS32, 0,
-                                                     reinterpret_cast<LPARAM>(&fPositionError)));
+    newSizeKb = static_cast<HeapSizeKb>(SendMessageW(
+        GetDlgItem(hwndDlg, IDC_HEAPSIZE_SPIN), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&fPositionError)));
     if (fPositionError)
         newSizeKb = 0;
     done = newSizeKb == g_currentHeapSizeKb;

@@ -4,11 +4,12 @@
 #include "program.h"
 #include "startup.h"
 
-int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, PWSTR pszCmdLine, int nCmdShow)
+// NOLINTNEXTLINE(readability-non-const-parameter): the entry's signature is the platform's
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd)
 {
     (void)hPrevInstance;
-    (void)pszCmdLine; // no arguments are read
-    (void)nCmdShow;
+    (void)lpCmdLine; // no arguments are read
+    (void)nShowCmd;
 
     g_hInstance = hInstance;
     return RunHeapSizeProgram();

@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)ReadHeapSize(text.data());
 
     bool replaced = false;
-    std::string broken = CheckReplaceHeapSize(units.data(), units.size(), static_cast<uint32_t>(size), newSizeKb, &replaced);
+    std::string broken =
+        CheckReplaceHeapSize(units.data(), units.size(), static_cast<uint32_t>(size), newSizeKb, &replaced);
     if (!broken.empty()) {
         fprintf(stderr, "ReplaceHeapSize broke its contract: %s\n", broken.c_str());
         abort();

@@ -105,13 +105,13 @@ TEST(BoundedAppend, StatusAndBuffer)
     const AppendCase cases[] = {
         {8, "ab.~~~~~~~", "cde", kBoundedOk, "abcde.~~~~"},
         {5, "ab.~~~~", "cde", kBoundedInsufficientBuffer, "abcd.~~"},
-        {4, "abc.~~", "", kBoundedOk, "abc.~~"},                         // full, empty source
-        {4, "abc.~~", "x", kBoundedInsufficientBuffer, "abc.~~"},        // full: unchanged
-        {4, "abcd~~", "x", kBoundedInvalidArg, "abcd~~"},                // no terminator
+        {4, "abc.~~", "", kBoundedOk, "abc.~~"},                  // full, empty source
+        {4, "abc.~~", "x", kBoundedInsufficientBuffer, "abc.~~"}, // full: unchanged
+        {4, "abcd~~", "x", kBoundedInvalidArg, "abcd~~"},         // no terminator
         {0, ".~~", "x", kBoundedInvalidArg, ".~~"},
         {kOverMax, "a.~~", "x", kBoundedInvalidArg, "a.~~"},
         {3, ".~~~~", "", kBoundedOk, ".~~~~"},
-        {6, "ab.z~~~~", "c", kBoundedOk, "abc.~~~~"},                    // appends at the terminator
+        {6, "ab.z~~~~", "c", kBoundedOk, "abc.~~~~"}, // appends at the terminator
     };
     for (const AppendCase &c : cases) {
         SCOPED_TRACE(testing::Message() << "cchDest " << c.cchDest << ", before " << c.before << ", src \"" << c.src

@@ -38,24 +38,24 @@ TEST(ReadHeapSize, FindsAndConvertsTheSecondNumber)
         {kWin10Value, 20480},
         {"", 0},
         {"Windows=On", 0},
-        {"sharedsection=1024,3072,512", 0},       // case matters
-        {"SharedSection =1024,3072,512", 0},      // space before '='
-        {"xSharedSection=1024,3072,512", 3072},   // glued to a word
+        {"sharedsection=1024,3072,512", 0},     // case matters
+        {"SharedSection =1024,3072,512", 0},    // space before '='
+        {"xSharedSection=1024,3072,512", 3072}, // glued to a word
         {"SharedSection=1,2 SharedSection=3,4", 2},
         {"SharedSection=1024,3072", 3072},
         {"SharedSection=1024,3072 Windows=On", 3072},
         {"SharedSection=1024,3072,512,9,8", 3072},
-        {"SharedSection=1024 x,3072", 0},         // first number ended by a space
-        {"SharedSection=1024", 0},                // ... or by the end
+        {"SharedSection=1024 x,3072", 0}, // first number ended by a space
+        {"SharedSection=1024", 0},        // ... or by the end
         {"SharedSection=", 0},
         {"SharedSection=,3072", 3072},
-        {"SharedSection=1024\t,3072", 3072},      // a tab does not stop the search
+        {"SharedSection=1024\t,3072", 3072}, // a tab does not stop the search
         {"SharedSection=1k=x\t,3072", 3072},
-        {"SharedSection=1024, 3072", 3072},       // conversion skips white space
+        {"SharedSection=1024, 3072", 3072}, // conversion skips white space
         {"SharedSection=1024,\t\n\v\f\r3072", 3072},
         {"SharedSection=1024,+3072", 3072},
         {"SharedSection=1024,-3072", 4294964224u},
-        {"SharedSection=1024,+-3072", 0},         // one sign at most
+        {"SharedSection=1024,+-3072", 0}, // one sign at most
         {"SharedSection=1024,,512", 0},
         {"SharedSection=1024,3072K,512", 3072},
         {"SharedSection=1024,0003072", 3072},
@@ -68,7 +68,7 @@ TEST(ReadHeapSize, FindsAndConvertsTheSecondNumber)
         {"SharedSection=1024,429496729x", 429496729u},
         {"SharedSection=1024,-1", 4294967295u},
         {"SharedSection=1024,-0", 0},
-        {"SharedSection=1024,-99999999999", 1},  // saturates, then negates
+        {"SharedSection=1024,-99999999999", 1}, // saturates, then negates
         {"SharedSection=1024,-", 0},
         {"SharedSection=1024,7", 7},
     };
@@ -107,7 +107,7 @@ TEST(ReplaceHeapSize, ReplacesOnlyTheField)
         {"SharedSection=,3072", 4096, "SharedSection=,4096"},
         {"SharedSection=1024\t,3072", 4096, "SharedSection=1024\t,4096"},
         {"SharedSection=1024,3072K,512", 4096, "SharedSection=1024,4096,512"},
-        {"SharedSection=1024,3\t7 x", 4096, "SharedSection=1024,4096 x"},   // the run to a stop goes
+        {"SharedSection=1024,3\t7 x", 4096, "SharedSection=1024,4096 x"}, // the run to a stop goes
         {"SharedSection=1024,0003072", 4096, "SharedSection=1024,4096"},
         {"SharedSection=1024,0,512", 4096, "SharedSection=1024,4096,512"}, // the old value is not judged
         {"SharedSection=1024,7", 4294967295u, "SharedSection=1024,4294967295"},

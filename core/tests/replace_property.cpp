@@ -29,9 +29,13 @@ static size_t TextLength(const WideChar *psz)
     return cch;
 }
 
-static std::string Check(const std::vector<WideChar> &original, size_t cchOriginal,
-                         const std::vector<WideChar> &afterCall, const WideChar *pszNew,
-                         size_t cchCapacity, uint32_t dataBytes, HeapSizeKb newSizeKb)
+static std::string Check(const std::vector<WideChar> &original,
+                         size_t cchOriginal,
+                         const std::vector<WideChar> &afterCall,
+                         const WideChar *pszNew,
+                         size_t cchCapacity,
+                         uint32_t dataBytes,
+                         HeapSizeKb newSizeKb)
 {
     if (pszNew == NULL)
         return afterCall == original ? "" : "failure changed the caller's text";
@@ -84,8 +88,8 @@ static std::string Check(const std::vector<WideChar> &original, size_t cchOrigin
     return "";
 }
 
-std::string CheckReplaceHeapSize(const WideChar *pData, size_t cchData, uint32_t dataBytes,
-                                 HeapSizeKb newSizeKb, bool *pReplaced)
+std::string
+CheckReplaceHeapSize(const WideChar *pData, size_t cchData, uint32_t dataBytes, HeapSizeKb newSizeKb, bool *pReplaced)
 {
     std::vector<WideChar> text(pData, pData + cchData);
     text.push_back(0);

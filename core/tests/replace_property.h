@@ -14,7 +14,7 @@
 // Runs ReplaceHeapSize on a copy of the data units (a zero unit is added
 // behind them, as the registry store does) and returns "" when the contract
 // holds, otherwise what broke. *pReplaced tells whether a new text came back.
-std::string CheckReplaceHeapSize(const WideChar *pData, size_t cchData, uint32_t dataBytes,
-                                 HeapSizeKb newSizeKb, bool *pReplaced);
+std::string
+CheckReplaceHeapSize(const WideChar *pData, size_t cchData, uint32_t dataBytes, HeapSizeKb newSizeKb, bool *pReplaced);
 
 #endif

@@ -28,9 +28,18 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {0, L"", L"abc"},      {kOverMax, L"", L"abc"}, {1, L"", L""},       {1, L"", L"hello"},
-    {5, L"", L"hello"},    {6, L"", L"hello"},                 {8, L"ab", L"cde"},  {5, L"ab", L"cde"},
-    {4, L"abc", L""},      {4, L"abc", L"x"},                  {4, NULL, L"x"},     {STRSAFE_MAX_CCH, L"a", L"b"},
+    {0, L"", L"abc"},
+    {kOverMax, L"", L"abc"},
+    {1, L"", L""},
+    {1, L"", L"hello"},
+    {5, L"", L"hello"},
+    {6, L"", L"hello"},
+    {8, L"ab", L"cde"},
+    {5, L"ab", L"cde"},
+    {4, L"abc", L""},
+    {4, L"abc", L"x"},
+    {4, NULL, L"x"},
+    {STRSAFE_MAX_CCH, L"a", L"b"},
     {kBufferChars, L"", L"abcdefghijklmnop"},
 };
 

@@ -27,7 +27,7 @@ AdvapiFunction RecordingLookup(LPCSTR pszName)
 }
 
 class AdvapiBindingTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ResetAdvapiBinding();
@@ -87,8 +87,8 @@ TEST_F(AdvapiBindingTest, MissingFunctionsGiveTheFailuresCallersHandle)
     CloseSubsystemKey(reinterpret_cast<HKEY>(1));
     EXPECT_FALSE(RestartSystem());
 
-    EXPECT_EQ(std::vector<std::string>({"RegOpenKeyExW", "RegQueryValueExW", "RegSetValueExW", "RegCloseKey",
-                                        "OpenProcessToken"}),
+    EXPECT_EQ(std::vector<std::string>(
+                  {"RegOpenKeyExW", "RegQueryValueExW", "RegSetValueExW", "RegCloseKey", "OpenProcessToken"}),
               s_lookups);
 
     // The token functions leave a last-error code, which the restart judges.

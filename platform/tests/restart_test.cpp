@@ -61,8 +61,12 @@ BOOL WINAPI FakeLookupPrivilegeValueW(LPCWSTR pszSystem, LPCWSTR pszName, PLUID 
     return TRUE;
 }
 
-BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE hToken, BOOL disableAll, PTOKEN_PRIVILEGES pNew, DWORD cbBuffer,
-                                      PTOKEN_PRIVILEGES pPrevious, PDWORD pcbReturn)
+BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE hToken,
+                                      BOOL disableAll,
+                                      PTOKEN_PRIVILEGES pNew,
+                                      DWORD cbBuffer,
+                                      PTOKEN_PRIVILEGES pPrevious,
+                                      PDWORD pcbReturn)
 {
     s_seen.adjusts++;
     s_seen.adjustArgsRight = hToken == s_seen.hToken && !disableAll && pNew->PrivilegeCount == 1 &&
@@ -75,8 +79,8 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE hToken, BOOL disableAll, PTOKEN_PRI
     return s_seen.row->adjustError == ERROR_SUCCESS || s_seen.row->adjustError == ERROR_NOT_ALL_ASSIGNED;
 }
 
-BOOL WINAPI FakeInitiateSystemShutdownExW(LPWSTR pszMachine, LPWSTR pszMessage, DWORD dwTimeout, BOOL force,
-                                          BOOL reboot, DWORD dwReason)
+BOOL WINAPI FakeInitiateSystemShutdownExW(
+    LPWSTR pszMachine, LPWSTR pszMessage, DWORD dwTimeout, BOOL force, BOOL reboot, DWORD dwReason)
 {
     s_seen.requests++;
     s_seen.requestMachineNull = pszMachine == NULL;
@@ -95,7 +99,7 @@ bool IsHandleOpen(HANDLE h)
 }
 
 class RestartSystemTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ResetAdvapiBinding();

@@ -39,8 +39,8 @@ void PutValue(DWORD dwType, const Bytes &data)
         reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetValueKey")));
     ASSERT_TRUE(pfnNtSetValueKey != NULL);
     HKEY hKey = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
-                                             NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL));
     WCHAR szName[] = L"Windows";
     UNICODE_STRING name = {14, 16, szName};
     Bytes copy = data;
@@ -53,8 +53,8 @@ void GetValue(DWORD *pdwType, Bytes *pData)
 {
     BYTE buffer[4096];
     DWORD cb = sizeof buffer;
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kKeyPath, L"Windows", RRF_RT_ANY | RRF_NOEXPAND,
-                                          pdwType, buffer, &cb));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegGetValueW(HKEY_LOCAL_MACHINE, kKeyPath, L"Windows", RRF_RT_ANY | RRF_NOEXPAND, pdwType, buffer, &cb));
     pData->assign(buffer, buffer + cb);
 }
 
@@ -64,7 +64,7 @@ void DeleteKey()
 }
 
 class SubsystemStore : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         SKIP_UNLESS_WINE();
@@ -135,8 +135,8 @@ TEST_F(SubsystemStore, MissingValueOrKeyFailsWithNothingAllocated)
     EXPECT_TRUE(hKey == NULL);
 
     HKEY hCreated = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &hCreated, NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hCreated, NULL));
     RegCloseKey(hCreated);
     ASSERT_EQ(ERROR_SUCCESS, OpenSubsystemKey(KEY_QUERY_VALUE, &hKey));
     WCHAR *pszText = NULL;

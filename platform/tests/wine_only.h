@@ -13,8 +13,8 @@ inline bool IsRunningUnderWine()
     return hNtdll != NULL && GetProcAddress(hNtdll, "wine_get_version") != NULL;
 }
 
-#define SKIP_UNLESS_WINE()                                                                                   \
-    if (!IsRunningUnderWine())                                                                               \
+#define SKIP_UNLESS_WINE()                                                                                             \
+    if (!IsRunningUnderWine())                                                                                         \
     GTEST_SKIP() << "writes the real SubSystems key: runs only under Wine"
 
 #endif

@@ -18,7 +18,7 @@ namespace {
 const WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 class Resources : public testing::Test {
-protected:
+  protected:
     static HMODULE s_hExe;
     static void SetUpTestSuite()
     {
@@ -54,7 +54,8 @@ TEST_F(Resources, StringTableTextsAndLengths)
     } strings[] = {
         {IDS_NOT_SUPPORTED, L"Changing the desktop heap size is only supported on Windows 2000/XP and later.", 78},
         {IDS_NEED_ADMIN,
-         L"You need to be logged in as administrator in order to change the size of the desktop heap.", 90},
+         L"You need to be logged in as administrator in order to change the size of the desktop heap.",
+         90},
         {IDS_READ_FAILED, L"Failed to get the current size of the desktop heap.", 51},
         {IDS_RESTART_REASON, L"System restart to change desktop heap size.", 43},
         {IDS_RESTART_FAILED, L"Failed to restart the system.", 29},
@@ -103,8 +104,7 @@ BOOL CALLBACK CollectType(HMODULE hModule, LPWSTR pszType, LONG_PTR lParam)
     EnumResourceNamesW(hModule, pszType, CollectName, reinterpret_cast<LONG_PTR>(&names));
     std::wstring type = IS_INTRESOURCE(pszType) ? std::to_wstring(reinterpret_cast<ULONG_PTR>(pszType)) : pszType;
     for (const auto &entry : names)
-        (*reinterpret_cast<std::map<std::wstring, std::set<WORD>> *>(lParam))[type + L"/" + entry.first] =
-            entry.second;
+        (*reinterpret_cast<std::map<std::wstring, std::set<WORD>> *>(lParam))[type + L"/" + entry.first] = entry.second;
     return TRUE;
 }
 
@@ -153,10 +153,14 @@ struct TemplateReader {
             p += 2;
             WORD ordinal = Take<WORD>();
             switch (ordinal) {
-            case 0x80: return L"BUTTON";
-            case 0x81: return L"EDIT";
-            case 0x82: return L"STATIC";
-            default: return L"#" + std::to_wstring(ordinal);
+            case 0x80:
+                return L"BUTTON";
+            case 0x81:
+                return L"EDIT";
+            case 0x82:
+                return L"STATIC";
+            default:
+                return L"#" + std::to_wstring(ordinal);
             }
         }
         return TakeText();
@@ -205,9 +209,14 @@ TEST_F(Resources, DialogTemplate)
         {L"BUTTON", IDOK, L"OK", 0x50010000, 76, 59, 50, 14},
         {L"BUTTON", IDCANCEL, L"Cancel", 0x50010001, 134, 59, 50, 14},
         {L"STATIC", static_cast<DWORD>(IDC_STATIC), L"Desktop heap size (KB):", 0x50020000, 7, 32, 81, 8},
-        {L"STATIC", static_cast<DWORD>(IDC_STATIC),
-         L"Increase the size of the desktop heap if you can no longer open new windows or menus.", 0x50020000, 7, 7,
-         177, 18},
+        {L"STATIC",
+         static_cast<DWORD>(IDC_STATIC),
+         L"Increase the size of the desktop heap if you can no longer open new windows or menus.",
+         0x50020000,
+         7,
+         7,
+         177,
+         18},
     };
     for (const auto &c : controls) {
         SCOPED_TRACE(testing::Message() << "control " << c.id);
@@ -338,12 +347,15 @@ TEST_F(Resources, ManifestBytes)
     std::string expected =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
-        "  <assemblyIdentity version=\"1.0.0.0\" processorArchitecture=\"" + arch +
+        "  <assemblyIdentity version=\"1.0.0.0\" processorArchitecture=\"" +
+        arch +
         "\" name=\"Morvanta.HeapSize\" type=\"win32\"/>\r\n"
         "  <dependency>\r\n"
         "    <dependentAssembly>\r\n"
         "      <assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
-        "processorArchitecture=\"" + arch + "\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>\r\n"
+        "processorArchitecture=\"" +
+        arch +
+        "\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>\r\n"
         "    </dependentAssembly>\r\n"
         "  </dependency>\r\n"
         "</assembly>\r\n";

@@ -4,7 +4,7 @@
 MORVANTA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 MORVANTA_PACKAGES=(
-    cmake ninja-build clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+    cmake ninja-build clang libclang-rt-14-dev clang-tidy clang-format cppcheck googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick xdotool
@@ -112,4 +112,22 @@ check_reproducible() {
         return 1
     fi
     echo "Reproducible: $(sha256sum build/win-i686/bin/Morvanta.exe | cut -d' ' -f1)"
+}
+
+# The layout, then clang-tidy and cppcheck over the product code: core/
+# natively, platform/ and ui/ for the mingw-w64 target. Needs the compile
+# commands of build/native and build/win-i686.
+run_static_analysis() {
+    local sources
+    sources=$(find core platform ui res -name '*.cpp' -o -name '*.h' | sort)
+    clang-format --dry-run --Werror $sources
+    clang-tidy --quiet -p build/native core/*.cpp 2> >(grep -v 'warnings generated' >&2)
+    clang-tidy --quiet -p build/win-i686 --extra-arg=--target=i686-w64-mingw32 platform/*.cpp ui/*.cpp \
+        2> >(grep -v 'warnings generated' >&2)
+    local cppcheck_flags=(--enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr
+        --quiet --std=c++17 -I core -I platform -I res -I ui)
+    cppcheck "${cppcheck_flags[@]}" core/*.cpp
+    cppcheck "${cppcheck_flags[@]}" --platform=win32W --library=windows -D_WIN32 -DUNICODE -D_UNICODE \
+        platform/*.cpp ui/*.cpp
+    echo "Static analysis: clean"
 }

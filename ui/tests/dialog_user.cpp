@@ -205,7 +205,9 @@ bool StepSpinner(UserRecord *pRecord, HWND hwndDialog, int direction)
     BOOL fError = FALSE;
     int before = SpinnerPosition(hwndDialog, &fError);
     PostMessageW(GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT), WM_KEYDOWN, direction > 0 ? VK_UP : VK_DOWN, 1);
-    PostMessageW(GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT), WM_KEYUP, direction > 0 ? VK_UP : VK_DOWN,
+    PostMessageW(GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT),
+                 WM_KEYUP,
+                 direction > 0 ? VK_UP : VK_DOWN,
                  static_cast<LPARAM>(0xC0000001u));
     DWORD start = GetTickCount();
     while (SpinnerPosition(hwndDialog, &fError) == before) {
@@ -223,12 +225,15 @@ void ReadSpinner(UserRecord *pRecord, HWND hwndDialog)
     WCHAR szText[64] = {};
     GetDlgItemTextW(hwndDialog, IDC_HEAPSIZE_EDIT, szText, 64);
     pRecord->editText = szText;
-    SendDlgItemMessageW(hwndDialog, IDC_HEAPSIZE_SPIN, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&pRecord->rangeMin),
+    SendDlgItemMessageW(hwndDialog,
+                        IDC_HEAPSIZE_SPIN,
+                        UDM_GETRANGE32,
+                        reinterpret_cast<WPARAM>(&pRecord->rangeMin),
                         reinterpret_cast<LPARAM>(&pRecord->rangeMax));
     BOOL fError = FALSE;
     pRecord->position = SpinnerPosition(hwndDialog, &fError);
-    pRecord->accelCount = static_cast<int>(SendDlgItemMessageW(hwndDialog, IDC_HEAPSIZE_SPIN, UDM_GETACCEL, 8,
-                                                               reinterpret_cast<LPARAM>(pRecord->accel)));
+    pRecord->accelCount = static_cast<int>(
+        SendDlgItemMessageW(hwndDialog, IDC_HEAPSIZE_SPIN, UDM_GETACCEL, 8, reinterpret_cast<LPARAM>(pRecord->accel)));
 }
 
 void AnswerOneBox(UserRecord *pRecord, void *)

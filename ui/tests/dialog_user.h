@@ -23,10 +23,10 @@ struct BoxSeen {
 
 // What the user saw; gtest assertions run on the test's thread afterwards.
 struct UserRecord {
-    HWND hwndDialog;         // NULL if the dialog was never visible
+    HWND hwndDialog; // NULL if the dialog was never visible
     std::vector<BoxSeen> boxes;
     std::vector<std::string> problems; // steps that timed out or went wrong
-    std::wstring editText;   // as first shown
+    std::wstring editText;             // as first shown
     int rangeMin, rangeMax, position;
     int accelCount;
     UDACCEL accel[8];

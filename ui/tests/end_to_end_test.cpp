@@ -151,8 +151,8 @@ std::wstring TextOf(HWND hwnd)
 {
     WCHAR szText[1024] = {};
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(szText), SMTO_ABORTIFHUNG, kTimeoutMs,
-                        &result);
+    SendMessageTimeoutW(
+        hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(szText), SMTO_ABORTIFHUNG, kTimeoutMs, &result);
     return szText;
 }
 
@@ -160,8 +160,8 @@ std::wstring TextOf(HWND hwnd)
 int Position(HWND hwndDialog)
 {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(GetDlgItem(hwndDialog, IDC_HEAPSIZE_SPIN), UDM_GETPOS32, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
-                        &result);
+    SendMessageTimeoutW(
+        GetDlgItem(hwndDialog, IDC_HEAPSIZE_SPIN), UDM_GETPOS32, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
     return static_cast<int>(result);
 }
 
@@ -193,7 +193,7 @@ void Click(HWND hwndParent, int id)
 }
 
 class EndToEnd : public testing::Test {
-protected:
+  protected:
     ProgramRun run = {};
 
     void SetUp() override
@@ -301,8 +301,8 @@ TEST_F(EndToEnd, DeniedWriteAccessRefusesAtStart)
     DWORD cbOriginal = sizeof original;
     ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(hKey, DACL_SECURITY_INFORMATION, original, &cbOriginal));
     PSECURITY_DESCRIPTOR pDeny = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)",
-                                                                     SDDL_REVISION_1, &pDeny, NULL));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &pDeny, NULL));
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pDeny));
     LocalFree(pDeny);
 
@@ -316,8 +316,8 @@ TEST_F(EndToEnd, DeniedWriteAccessRefusesAtStart)
 TEST_F(EndToEnd, OlderPlatformIsRefused)
 {
     HKEY hKey = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
-                                             NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL));
     const WCHAR szWin98[] = L"win98";
     RegSetValueExW(hKey, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(szWin98), sizeof szWin98);
     RegCloseKey(hKey);

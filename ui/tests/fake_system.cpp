@@ -32,8 +32,8 @@ static LONG WINAPI FakeRegOpenKeyExW(HKEY hRoot, LPCWSTR pszPath, DWORD, REGSAM 
     return ERROR_SUCCESS;
 }
 
-static LONG WINAPI FakeRegQueryValueExW(HKEY hKey, LPCWSTR pszName, LPDWORD, LPDWORD pdwType, LPBYTE pbData,
-                                        LPDWORD pcbData)
+static LONG WINAPI
+FakeRegQueryValueExW(HKEY hKey, LPCWSTR pszName, LPDWORD, LPDWORD pdwType, LPBYTE pbData, LPDWORD pcbData)
 {
     g_fake.log.push_back(pbData == NULL ? "probe" : "query");
     if (s_openKeys.count(hKey) == 0 || !(s_openKeys[hKey] & KEY_QUERY_VALUE))
@@ -52,8 +52,7 @@ static LONG WINAPI FakeRegQueryValueExW(HKEY hKey, LPCWSTR pszName, LPDWORD, LPD
     return ERROR_SUCCESS;
 }
 
-static LONG WINAPI FakeRegSetValueExW(HKEY hKey, LPCWSTR pszName, DWORD, DWORD dwType, const BYTE *pbData,
-                                      DWORD cbData)
+static LONG WINAPI FakeRegSetValueExW(HKEY hKey, LPCWSTR pszName, DWORD, DWORD dwType, const BYTE *pbData, DWORD cbData)
 {
     g_fake.log.push_back("set");
     if (s_openKeys.count(hKey) == 0 || !(s_openKeys[hKey] & KEY_SET_VALUE))
@@ -150,9 +149,15 @@ void InstallFakeSystem(const wchar_t *pszValue)
     s_buffers.clear();
     s_nextBuffer = 0;
 
-    AdvapiBinding fake = {FakeRegOpenKeyExW,         FakeRegQueryValueExW,     FakeRegSetValueExW,
-                          FakeRegCloseKey,           FakeOpenProcessToken,     FakeLookupPrivilegeValueW,
-                          FakeAdjustTokenPrivileges, FakeInitiateSystemShutdownExW, RefusingLookup};
+    AdvapiBinding fake = {FakeRegOpenKeyExW,
+                          FakeRegQueryValueExW,
+                          FakeRegSetValueExW,
+                          FakeRegCloseKey,
+                          FakeOpenProcessToken,
+                          FakeLookupPrivilegeValueW,
+                          FakeAdjustTokenPrivileges,
+                          FakeInitiateSystemShutdownExW,
+                          RefusingLookup};
     g_advapi = fake;
     g_pfnTextAllocate = LoggingAllocate;
     g_pfnTextRelease = LoggingRelease;

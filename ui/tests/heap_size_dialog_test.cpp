@@ -32,7 +32,7 @@ std::wstring Value(const std::wstring &sharedSection)
 typedef std::vector<std::string> Log;
 
 class HeapSizeDialog : public testing::Test {
-protected:
+  protected:
     UserRecord record;
 
     void SetUp() override
@@ -206,8 +206,21 @@ TEST_F(HeapSizeDialog, StoredAnswerNoKeepsEverythingElse)
     EXPECT_EQ((Value(L"1024,3074,512").size() + 1) * 2, g_fake.data.size());
     EXPECT_EQ(0, g_fake.restartRequests);
     // One key for read and write; the rewritten text goes first, then the read one, then the key.
-    EXPECT_EQ(Log({"open 1", "probe", "alloc 1", "query", "free 1", "close", "open 3", "probe", "alloc 2", "query",
-                   "alloc 3", "set", "free 3", "free 2", "close"}),
+    EXPECT_EQ(Log({"open 1",
+                   "probe",
+                   "alloc 1",
+                   "query",
+                   "free 1",
+                   "close",
+                   "open 3",
+                   "probe",
+                   "alloc 2",
+                   "query",
+                   "alloc 3",
+                   "set",
+                   "free 3",
+                   "free 2",
+                   "close"}),
               g_fake.log);
 }
 

@@ -20,7 +20,7 @@ typedef std::vector<std::string> Log;
 const wchar_t kValue[] = L"%SystemRoot%\\system32\\csrss.exe SharedSection=1024,3072,512 Windows=On";
 
 class Startup : public testing::Test {
-protected:
+  protected:
     UserRecord record;
 
     void SetUp() override
@@ -42,9 +42,7 @@ void CancelTheDialog(UserRecord *pRecord, void *)
         PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
-void DoNothing(UserRecord *, void *)
-{
-}
+void DoNothing(UserRecord *, void *) {}
 
 TEST_F(Startup, AccessDeniedRefusesWithoutOwner)
 {
