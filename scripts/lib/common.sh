@@ -73,17 +73,23 @@ in_wine_session() {
         exit $rc' in_wine_session "$@"
 }
 
+# Configures a Release cross build: configure_windows DIR i686|x86_64 [cmake args].
+configure_windows() {
+    local dir=$1 arch=$2
+    shift 2
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+        "$@" >/dev/null
+}
+
 # Builds Morvanta.exe: the shipped 32-bit build, and where only wine64 runs,
 # the same sources for x86_64 as well. Sets MORVANTA_EXE to the one this
 # host's Wine can start.
 build_program() {
-    cmake -S . -B build/win-i686 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    configure_windows build/win-i686 i686
     cmake --build build/win-i686 --target Morvanta
     MORVANTA_EXE=$MORVANTA_ROOT/build/win-i686/bin/Morvanta.exe
     if [ "$WIN_ARCH" = x86_64 ]; then
-        cmake -S . -B build/win-x86_64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-            -DCMAKE_BUILD_TYPE=Release >/dev/null
+        configure_windows build/win-x86_64 x86_64
         cmake --build build/win-x86_64 --target Morvanta
         MORVANTA_EXE=$MORVANTA_ROOT/build/win-x86_64/bin/Morvanta.exe
     fi
@@ -104,8 +110,7 @@ seed_subsystems_value() {
 # same bytes: no time stamps and no build paths.
 check_reproducible() {
     rm -rf build/repro-i686
-    cmake -S . -B build/repro-i686 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-        -DCMAKE_BUILD_TYPE=Release -DMORVANTA_TESTS=OFF >/dev/null
+    configure_windows build/repro-i686 i686 -DMORVANTA_TESTS=OFF
     cmake --build build/repro-i686 --target Morvanta >/dev/null
     if ! cmp build/win-i686/bin/Morvanta.exe build/repro-i686/bin/Morvanta.exe; then
         echo "Morvanta.exe is not reproducible: two builds differ" >&2

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "heap_size_dialog.h"
+#include "morvanta_windows.h"
 #include "program.h"
 #include "resource.h"
 #include "startup.h"
@@ -12,35 +13,9 @@ namespace {
 
 const DWORD kPollMs = 10;
 
-struct FindState {
-    bool wantDialog;
-    HWND hwndFound;
-};
-
-BOOL CALLBACK FindMorvantaWindow(HWND hwnd, LPARAM lParam)
-{
-    FindState *pState = reinterpret_cast<FindState *>(lParam);
-    WCHAR szClass[16] = {}, szTitle[16] = {};
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    GetClassNameW(hwnd, szClass, 16);
-    GetWindowTextW(hwnd, szTitle, 16);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(hwnd) || lstrcmpW(szClass, L"#32770") != 0 ||
-        lstrcmpW(szTitle, kCaption) != 0)
-        return TRUE;
-    bool isDialog = GetDlgItem(hwnd, IDC_HEAPSIZE_SPIN) != NULL;
-    if (isDialog == pState->wantDialog) {
-        pState->hwndFound = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND FindMorvanta(bool wantDialog)
 {
-    FindState state = {wantDialog, NULL};
-    EnumWindows(FindMorvantaWindow, reinterpret_cast<LPARAM>(&state));
-    return state.hwndFound;
+    return FindMorvantaWindow(GetCurrentProcessId(), wantDialog);
 }
 
 struct UserThreadArgs {
@@ -148,7 +123,7 @@ HWND WaitForMessageBox(UserRecord *pRecord)
         if (hwndDialog != NULL)
             pRecord->hwndDialog = hwndDialog; // seen, even if only in passing
         HWND hwnd = FindMorvanta(false);
-        if (hwnd != NULL && GetDlgItem(hwnd, 0xFFFF) != NULL)
+        if (hwnd != NULL)
             return hwnd;
         Sleep(kPollMs);
     } while (GetTickCount() - start < kUserTimeoutMs);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "morvanta_windows.h"
 #include "resource.h"
 #include "wine_only.h"
 
@@ -97,48 +98,21 @@ DWORD Finish(ProgramRun *pRun)
     return exitCode;
 }
 
-struct FindState {
-    DWORD pid;
-    bool wantDialog;
-    HWND hwndFound;
-};
-
-BOOL CALLBACK FindWindowOfRun(HWND hwnd, LPARAM lParam)
-{
-    FindState *pState = reinterpret_cast<FindState *>(lParam);
-    DWORD pid = 0;
-    WCHAR szClass[16] = {}, szTitle[16] = {};
-    GetWindowThreadProcessId(hwnd, &pid);
-    GetClassNameW(hwnd, szClass, 16);
-    GetWindowTextW(hwnd, szTitle, 16);
-    if (pid != pState->pid || !IsWindowVisible(hwnd) || lstrcmpW(szClass, L"#32770") != 0 ||
-        lstrcmpW(szTitle, L"Morvanta") != 0)
-        return TRUE;
-    bool isDialog = GetDlgItem(hwnd, IDC_HEAPSIZE_SPIN) != NULL;
-    if (isDialog == pState->wantDialog && (isDialog || GetDlgItem(hwnd, 0xFFFF) != NULL)) {
-        pState->hwndFound = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Polls for the dialog or a message box; *pDialogSeen tells whether the
 // dialog was ever visible meanwhile.
 HWND WaitFor(const ProgramRun &run, bool wantDialog, bool *pDialogSeen = NULL)
 {
     DWORD start = GetTickCount();
     do {
-        FindState dialog = {run.process.dwProcessId, true, NULL};
-        EnumWindows(FindWindowOfRun, reinterpret_cast<LPARAM>(&dialog));
-        if (dialog.hwndFound != NULL && pDialogSeen != NULL)
+        HWND hwndDialog = FindMorvantaWindow(run.process.dwProcessId, true);
+        if (hwndDialog != NULL && pDialogSeen != NULL)
             *pDialogSeen = true;
-        if (wantDialog && dialog.hwndFound != NULL && IsWindowEnabled(dialog.hwndFound))
-            return dialog.hwndFound;
+        if (wantDialog && hwndDialog != NULL && IsWindowEnabled(hwndDialog))
+            return hwndDialog;
         if (!wantDialog) {
-            FindState box = {run.process.dwProcessId, false, NULL};
-            EnumWindows(FindWindowOfRun, reinterpret_cast<LPARAM>(&box));
-            if (box.hwndFound != NULL)
-                return box.hwndFound;
+            HWND hwndBox = FindMorvantaWindow(run.process.dwProcessId, false);
+            if (hwndBox != NULL)
+                return hwndBox;
         }
         if (WaitForSingleObject(run.process.hProcess, kPollMs) == WAIT_OBJECT_0)
             return NULL;
@@ -165,12 +139,16 @@ int Position(HWND hwndDialog)
     return static_cast<int>(result);
 }
 
+void Key(HWND hwnd, WPARAM vk)
+{
+    PostMessageW(hwnd, WM_KEYDOWN, vk, 1);
+    PostMessageW(hwnd, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+}
+
 bool StepUp(HWND hwndDialog)
 {
     int before = Position(hwndDialog);
-    HWND hwndEdit = GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT);
-    PostMessageW(hwndEdit, WM_KEYDOWN, VK_UP, 1);
-    PostMessageW(hwndEdit, WM_KEYUP, VK_UP, static_cast<LPARAM>(0xC0000001u));
+    Key(GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT), VK_UP);
     DWORD start = GetTickCount();
     while (Position(hwndDialog) == before) {
         if (GetTickCount() - start > kTimeoutMs)
@@ -178,12 +156,6 @@ bool StepUp(HWND hwndDialog)
         Sleep(kPollMs);
     }
     return true;
-}
-
-void Key(HWND hwnd, WPARAM vk)
-{
-    PostMessageW(hwnd, WM_KEYDOWN, vk, 1);
-    PostMessageW(hwnd, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
 }
 
 void Click(HWND hwndParent, int id)
@@ -208,13 +180,17 @@ class EndToEnd : public testing::Test {
             Finish(&run);
     }
 
-    void ExpectUntouched()
+    void ExpectStored(const std::wstring &text)
     {
         DWORD dwType = 0;
         std::vector<BYTE> bytes;
         ASSERT_TRUE(StoredValue(&dwType, &bytes));
         EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), dwType);
-        EXPECT_EQ(BytesWithTerminator(Value(L"1024,3072,512")), bytes);
+        EXPECT_EQ(BytesWithTerminator(text), bytes);
+    }
+    void ExpectUntouched()
+    {
+        ExpectStored(Value(L"1024,3072,512"));
     }
 };
 
@@ -237,12 +213,7 @@ TEST_F(EndToEnd, TypicalRunStoresOnlyTheNewSize)
     // No: no test reaches a real shutdown request, not even Wine's stub.
     Click(hwndBox, IDNO);
     EXPECT_EQ(0u, Finish(&run));
-
-    DWORD dwType = 0;
-    std::vector<BYTE> bytes;
-    ASSERT_TRUE(StoredValue(&dwType, &bytes));
-    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), dwType);
-    EXPECT_EQ(BytesWithTerminator(Value(L"1024,3075,512")), bytes);
+    ExpectStored(Value(L"1024,3075,512"));
 }
 
 TEST_F(EndToEnd, CancelEscAndEnterWriteNothing)

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "advapi_binding.h"
+#include "advapi_fakes.h"
 #include "text_buffer.h"
 
 FakeSystem g_fake;
@@ -165,8 +166,6 @@ void InstallFakeSystem(const wchar_t *pszValue)
 
 void RemoveFakeSystem()
 {
-    AdvapiBinding unbound = {NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, LookupAdvapiFunction};
-    g_advapi = unbound;
-    g_pfnTextAllocate = calloc;
-    g_pfnTextRelease = free;
+    ResetAdvapiBinding();
+    RemoveCountingTextHeap();
 }

@@ -10,26 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "morvanta_windows.h"
+
 namespace {
-
-struct FindState {
-    DWORD pid;
-    HWND hwndFound;
-};
-
-BOOL CALLBACK FindVisibleDialog(HWND hwnd, LPARAM lParam)
-{
-    FindState *pState = reinterpret_cast<FindState *>(lParam);
-    DWORD pid = 0;
-    WCHAR szClass[16] = {};
-    GetWindowThreadProcessId(hwnd, &pid);
-    GetClassNameW(hwnd, szClass, 16);
-    if (pid == pState->pid && IsWindowVisible(hwnd) && lstrcmpW(szClass, L"#32770") == 0) {
-        pState->hwndFound = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 // Milliseconds until the dialog shows, or a negative value when it did not.
 double TimeOneStart(const std::wstring &path)
@@ -44,21 +27,21 @@ double TimeOneStart(const std::wstring &path)
     if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return -1;
     double elapsed = -1;
-    FindState state = {process.dwProcessId, NULL};
+    HWND hwndDialog = NULL;
     for (;;) {
-        EnumWindows(FindVisibleDialog, reinterpret_cast<LPARAM>(&state));
+        hwndDialog = FindMorvantaWindow(process.dwProcessId, true);
         QueryPerformanceCounter(&now);
         double ms =
             static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-        if (state.hwndFound != NULL) {
+        if (hwndDialog != NULL) {
             elapsed = ms;
             break;
         }
         if (ms > 20000 || WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0)
             break;
     }
-    if (state.hwndFound != NULL)
-        PostMessageW(state.hwndFound, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    if (hwndDialog != NULL)
+        PostMessageW(hwndDialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)
         TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
