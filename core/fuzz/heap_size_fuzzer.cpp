@@ -1,15 +1,12 @@
 // libFuzzer target for the heap field codec. Input: four bytes of the new
 // size (little-endian), then the value's data bytes as the registry hands
-// them over (UTF-16LE, any length, odd included).
+// them over (UTF-16LE, any length, odd included). Both operations are judged
+// against the independent model of the field rules.
 #include <stdint.h>
-#include <stdlib.h>
 #include <stdio.h>
+#include <stdlib.h>
 
-#include <string>
-#include <vector>
-
-#include "heap_size_field.h"
-#include "replace_property.h"
+#include "heap_size_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -22,19 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size -= 4;
 
     // The store's buffer: the data, rounded up to whole units, zero behind.
-    std::vector<WideChar> units((size + 1) / 2, 0);
+    CodecCall call = {WideString((size + 1) / 2, 0), static_cast<uint32_t>(size), newSizeKb, false};
     for (size_t i = 0; i < size; i++)
-        units[i / 2] = static_cast<WideChar>(units[i / 2] | static_cast<unsigned>(data[i]) << (8 * (i % 2)));
+        call.data[i / 2] = static_cast<WideChar>(call.data[i / 2] | static_cast<unsigned>(data[i]) << (8 * (i % 2)));
 
-    std::vector<WideChar> text = units;
-    text.push_back(0);
-    (void)ReadHeapSize(text.data());
-
-    bool replaced = false;
-    std::string broken =
-        CheckReplaceHeapSize(units.data(), units.size(), static_cast<uint32_t>(size), newSizeKb, &replaced);
-    if (!broken.empty()) {
-        fprintf(stderr, "ReplaceHeapSize broke its contract: %s\n", broken.c_str());
+    CodecJudgement judgement = JudgeCodec(call);
+    if (!judgement.broken.empty()) {
+        fprintf(stderr, "The codec broke the field rules: %s\n", judgement.broken.c_str());
         abort();
     }
     return 0;

@@ -1,4 +1,6 @@
-// The heap field codec over command lines real and odd.
+// The heap field codec over command lines real and odd. Every row is also
+// put to the independent model (heap_size_model.h), so the literal
+// expectations here check the model as much as the codec.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -6,7 +8,7 @@
 #include <vector>
 
 #include "heap_size_field.h"
-#include "replace_property.h"
+#include "heap_size_model.h"
 #include "text_buffer.h"
 #include "wide_text.h"
 
@@ -16,14 +18,22 @@ const char kXpValue[] =
     "%SystemRoot%\\system32\\csrss.exe ObjectDirectory=\\Windows SharedSection=1024,3072,512 Windows=On "
     "SubSystemType=Windows ServerDll=basesrv,1 ServerDll=winsrv:UserServerDllInitialization,3 "
     "ServerDll=winsrv:ConServerDllInitialization,2 ProfileControl=Off MaxRequestThreads=16";
-const char kWin7Value[] =
-    "%SystemRoot%\\system32\\csrss.exe ObjectDirectory=\\Windows SharedSection=1024,20480,768 Windows=On "
-    "SubSystemType=Windows ServerDll=basesrv,1 ServerDll=winsrv:UserServerDllInitialization,3 "
-    "ServerDll=winsrv:ConServerDllInitialization,2 ServerDll=sxssrv,4 ProfileControl=Off MaxRequestThreads=16";
 const char kWin10Value[] =
     "%SystemRoot%\\system32\\csrss.exe ObjectDirectory=\\Windows SharedSection=1024,20480,768 Windows=On "
     "SubSystemType=Windows ServerDll=basesrv,1 ServerDll=winsrv:UserServerDllInitialization,3 "
     "ServerDll=sxssrv,4 ProfileControl=Off MaxRequestThreads=16";
+
+// The registry's data size of a text stored with its terminator.
+uint32_t WithTerminator(const WideString &text)
+{
+    return static_cast<uint32_t>((text.size() + 1) * 2);
+}
+
+CodecJudgement Judge(const WideString &data, uint32_t dataBytes, HeapSizeKb newSizeKb, bool failAllocation = false)
+{
+    CodecCall call = {data, dataBytes, newSizeKb, failAllocation};
+    return JudgeCodec(call);
+}
 
 struct ReadCase {
     const char *text;
@@ -34,7 +44,6 @@ TEST(ReadHeapSize, FindsAndConvertsTheSecondNumber)
 {
     const ReadCase cases[] = {
         {kXpValue, 3072},
-        {kWin7Value, 20480},
         {kWin10Value, 20480},
         {"", 0},
         {"Windows=On", 0},
@@ -43,23 +52,18 @@ TEST(ReadHeapSize, FindsAndConvertsTheSecondNumber)
         {"xSharedSection=1024,3072,512", 3072}, // glued to a word
         {"SharedSection=1,2 SharedSection=3,4", 2},
         {"SharedSection=1024,3072", 3072},
-        {"SharedSection=1024,3072 Windows=On", 3072},
         {"SharedSection=1024,3072,512,9,8", 3072},
         {"SharedSection=1024 x,3072", 0}, // first number ended by a space
         {"SharedSection=1024", 0},        // ... or by the end
-        {"SharedSection=", 0},
         {"SharedSection=,3072", 3072},
-        {"SharedSection=1024\t,3072", 3072}, // a tab does not stop the search
-        {"SharedSection=1k=x\t,3072", 3072},
-        {"SharedSection=1024, 3072", 3072}, // conversion skips white space
-        {"SharedSection=1024,\t\n\v\f\r3072", 3072},
+        {"SharedSection=1k=x\t,3072", 3072}, // a tab does not stop the search
+        {"SharedSection=1024,\t\n\v\f\r 3072", 3072},
         {"SharedSection=1024,+3072", 3072},
         {"SharedSection=1024,-3072", 4294964224u},
         {"SharedSection=1024,+-3072", 0}, // one sign at most
         {"SharedSection=1024,,512", 0},
         {"SharedSection=1024,3072K,512", 3072},
         {"SharedSection=1024,0003072", 3072},
-        {"SharedSection=1024,0", 0},
         {"SharedSection=1024,000", 0},
         {"SharedSection=1024,4294967295", 4294967295u},
         {"SharedSection=1024,4294967296", 4294967295u},
@@ -70,12 +74,14 @@ TEST(ReadHeapSize, FindsAndConvertsTheSecondNumber)
         {"SharedSection=1024,-0", 0},
         {"SharedSection=1024,-99999999999", 1}, // saturates, then negates
         {"SharedSection=1024,-", 0},
-        {"SharedSection=1024,7", 7},
     };
     for (const ReadCase &c : cases) {
         SCOPED_TRACE(c.text);
         WideString text = Widen(c.text);
         EXPECT_EQ(c.size, ReadHeapSize(text.c_str()));
+        CodecJudgement judgement = Judge(text, WithTerminator(text), 4096);
+        EXPECT_EQ("", judgement.broken);
+        EXPECT_EQ(c.size, judgement.size);
     }
 }
 
@@ -84,10 +90,12 @@ TEST(ReadHeapSize, NonAsciiIsNeitherDigitNorSpace)
     // Fullwidth digit, Arabic-Indic digit, no-break space, ideographic space.
     const WideChar kOthers[] = {0xFF13, 0x0663, 0x00A0, 0x3000};
     for (WideChar other : kOthers) {
-        WideString text = Widen("SharedSection=1024,");
-        text.push_back(other);
-        text += Widen("3072");
-        EXPECT_EQ(0u, ReadHeapSize(text.c_str())) << std::hex << static_cast<unsigned>(other);
+        SCOPED_TRACE(testing::Message() << std::hex << static_cast<unsigned>(other));
+        WideString text = Widen("SharedSection=1024,") + other + Widen("3072");
+        CodecJudgement judgement = Judge(text, WithTerminator(text), 4096);
+        EXPECT_EQ("", judgement.broken);
+        EXPECT_EQ(0u, judgement.size);
+        EXPECT_FALSE(judgement.replaced);
     }
 }
 
@@ -99,7 +107,10 @@ struct ReplaceCase {
 
 TEST(ReplaceHeapSize, ReplacesOnlyTheField)
 {
+    std::string xpAfter = kXpValue;
+    xpAfter.replace(xpAfter.find("3072"), 4, "12288");
     const ReplaceCase cases[] = {
+        {kXpValue, 12288, xpAfter.c_str()},
         {"a SharedSection=1024,3072,512 b=c", 4096, "a SharedSection=1024,4096,512 b=c"},
         {"SharedSection=1024,3072", 4096, "SharedSection=1024,4096"},
         {"SharedSection=1024,3072 Windows=On", 4096, "SharedSection=1024,4096 Windows=On"},
@@ -130,8 +141,7 @@ TEST(ReplaceHeapSize, ReplacesOnlyTheField)
         SCOPED_TRACE(testing::Message() << c.text << " -> " << c.newSizeKb);
         WideString text = Widen(c.text);
         WideString original = text;
-        uint32_t dataBytes = static_cast<uint32_t>((text.size() + 1) * 2);
-        WideChar *pszNew = ReplaceHeapSize(&text[0], dataBytes, c.newSizeKb);
+        WideChar *pszNew = ReplaceHeapSize(&text[0], WithTerminator(text), c.newSizeKb);
         if (c.result == NULL) {
             EXPECT_TRUE(pszNew == NULL);
             EXPECT_EQ(Narrow(original), Narrow(text));
@@ -141,97 +151,102 @@ TEST(ReplaceHeapSize, ReplacesOnlyTheField)
         }
         ReleaseText(pszNew);
 
-        bool replaced = false;
-        EXPECT_EQ("", CheckReplaceHeapSize(original.data(), original.size(), dataBytes, c.newSizeKb, &replaced));
-        EXPECT_EQ(c.result != NULL, replaced);
+        CodecJudgement judgement = Judge(original, WithTerminator(original), c.newSizeKb);
+        EXPECT_EQ("", judgement.broken);
+        EXPECT_EQ(c.result != NULL, judgement.replaced);
     }
 }
 
-TEST(ReplaceHeapSize, RealValuesChangeOnlyTheHeapSize)
-{
-    const char *values[] = {kXpValue, kWin7Value, kWin10Value};
-    for (const char *value : values) {
-        SCOPED_TRACE(value);
-        std::string expected = value;
-        size_t at = expected.find("SharedSection=1024,") + 19;
-        expected.replace(at, expected.find(',', at) - at, "12288");
+struct DataSizeCase {
+    const char *name;
+    const char *text;
+    uint32_t dataBytes;
+    bool failAllocation;
+    bool replaced;
+};
 
-        WideString text = Widen(value);
-        uint32_t dataBytes = static_cast<uint32_t>((text.size() + 1) * 2);
-        WideChar *pszNew = ReplaceHeapSize(&text[0], dataBytes, 12288);
-        ASSERT_TRUE(pszNew != NULL);
-        EXPECT_EQ(expected, Narrow(WideString(pszNew)));
-        ReleaseText(pszNew);
+TEST(ReplaceHeapSize, DataSizesAndAllocation)
+{
+    // kShort has 20 characters; with a ten-digit size the result needs 30
+    // characters and its terminator, so dataBytes / 2 + 11 must reach 30.
+    const char kShort[] = "SharedSection=1024,7";
+    const DataSizeCase cases[] = {
+        {"stored with its terminator", kShort, 42, false, true},
+        {"stored without a terminator", kShort, 40, false, true},
+        {"odd count, last unit half data", kShort, 39, false, true},
+        {"odd count past the terminator", kShort, 43, false, true},
+        {"understated: the rewrite would be cut", "SharedSection=1024,7,512 Windows=On", 20, false, false},
+        {"understated by one character too many", kShort, 37, false, false},
+        {"understated, yet the result fits", kShort, 38, false, true},
+        {"allocation fails", kShort, 42, true, false},
+        {"capacity at the limit is asked for", kShort, 0xFFFFFFE9u, false, false},
+        {"capacity above the limit is refused", kShort, 0xFFFFFFEAu, false, false},
+        {"largest data size", kShort, 0xFFFFFFFFu, false, false},
+    };
+    for (const DataSizeCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        CodecJudgement judgement = Judge(Widen(c.text), c.dataBytes, 4294967295u, c.failAllocation);
+        EXPECT_EQ("", judgement.broken);
+        EXPECT_EQ(c.replaced, judgement.replaced);
     }
 }
 
-TEST(ReplaceHeapSize, DataSizesAsTheRegistryReportsThem)
+// Texts assembled from pieces chosen to meet the field rules at their corners.
+const char *const kLeads[] = {"", "x", "%SystemRoot%\\system32\\csrss.exe ", "Windows=On ", ",1 "};
+const char *const kKeywords[] = {"SharedSection=",
+                                 "SharedSection=",
+                                 "SharedSection=",
+                                 "sharedsection=",
+                                 "SHAREDSECTION=",
+                                 "SharedSection ",
+                                 "SharedSection:",
+                                 "SharedSection =",
+                                 "Shared Section=",
+                                 "SharedSectio=",
+                                 "xSharedSection=",
+                                 "SharedSection==",
+                                 "SharedSection=SharedSection=",
+                                 ""};
+const char *const kFirstPieces[] = {"1024", "", "\t", "=", "k", ",", " ", "0", "-"};
+const char *const kSeparators[] = {",", ",", ",", " ", "", ",,", ", "};
+const char *const kSigns[] = {"", "", "", "+", "-", " ", "\t", "+-", "\n"};
+const char *const kZeros[] = {"", "", "0", "000"};
+const char *const kNumbers[] = {
+    "7", "3072", "20480", "4294967295", "4294967296", "429496729", "4294967290", "99999999999", "0", ""};
+const char *const kTails[] = {"", "", "K", "\t7", "x", "="};
+const char *const kRests[] = {"", ",512", " Windows=On", ",512 SharedSection=1,2", ",", " ", ",512,9,8", ",,"};
+const WideChar kOddUnits[] = {0x0663, 0xFF13, 0x00A0, 0x3000, 0xD800, 0};
+const HeapSizeKb kNewSizes[] = {0, 1, 8, 4096, 12288, 429496729, 4294967295u};
+
+template <size_t N> const char *Pick(const char *const (&pieces)[N])
 {
-    // Stored without a terminator, and with an odd byte count whose last
-    // unit is half data: the buffer behind the data is zero either way.
-    WideString text = Widen("SharedSection=1024,7");
-    uint32_t noTerminator = static_cast<uint32_t>(text.size() * 2);
-    const uint32_t dataSizes[] = {noTerminator, noTerminator - 1, noTerminator + 1, noTerminator + 2};
-    for (uint32_t dataBytes : dataSizes) {
-        SCOPED_TRACE(dataBytes);
-        bool replaced = false;
-        EXPECT_EQ("", CheckReplaceHeapSize(text.data(), text.size(), dataBytes, 4294967295u, &replaced));
-        EXPECT_TRUE(replaced);
-    }
+    return pieces[static_cast<size_t>(rand()) % N];
 }
 
-TEST(ReplaceHeapSize, RefusesATextLongerThanItsDataSize)
+TEST(ReplaceHeapSize, AgreesWithTheModelOverGeneratedTexts)
 {
-    // A caller whose dataBytes understates the text would otherwise store a
-    // command line cut short.
-    WideString text = Widen("SharedSection=1024,7,512 Windows=On SubSystemType=Windows");
-    WideString original = text;
-    WideChar *pszNew = ReplaceHeapSize(&text[0], 20, 4294967295u);
-    EXPECT_TRUE(pszNew == NULL);
-    EXPECT_EQ(Narrow(original), Narrow(text));
-}
-
-void *FailingAllocate(size_t, size_t)
-{
-    return NULL;
-}
-
-TEST(ReplaceHeapSize, FailedAllocationLeavesTextUnchanged)
-{
-    WideString text = Widen("SharedSection=1024,3072,512");
-    TextAllocateProc pfnSaved = g_pfnTextAllocate;
-    g_pfnTextAllocate = FailingAllocate;
-    WideChar *pszNew = ReplaceHeapSize(&text[0], static_cast<uint32_t>((text.size() + 1) * 2), 4096);
-    g_pfnTextAllocate = pfnSaved;
-    EXPECT_TRUE(pszNew == NULL);
-    EXPECT_EQ("SharedSection=1024,3072,512", Narrow(text));
-}
-
-TEST(ReplaceHeapSize, PropertyHoldsOverGeneratedTexts)
-{
-    // Texts drawn from the characters that matter to the field, so that the
-    // keyword, the stops and the digits meet in every order.
-    const char *pieces[] = {"SharedSection=", ",", " ", "\t", "0", "7", "31000", "K", "+", "-", "=", "x"};
-    const HeapSizeKb sizes[] = {0, 8, 4096, 4294967295u};
     srand(20261208);
-    int replacedCount = 0;
-    for (int round = 0; round < 20000; round++) {
-        std::string ascii;
+    int replaced = 0, refused = 0;
+    for (int round = 0; round < 30000; round++) {
+        std::string ascii = std::string(Pick(kLeads)) + Pick(kKeywords);
         for (int i = rand() % 3; i > 0; i--)
-            ascii += pieces[static_cast<size_t>(rand()) % (sizeof pieces / sizeof pieces[0])];
-        if (rand() % 4 != 0)
-            ascii += "SharedSection=";
-        for (int i = rand() % 7; i > 0; i--)
-            ascii += pieces[static_cast<size_t>(rand()) % (sizeof pieces / sizeof pieces[0])];
+            ascii += Pick(kFirstPieces);
+        ascii +=
+            std::string(Pick(kSeparators)) + Pick(kSigns) + Pick(kZeros) + Pick(kNumbers) + Pick(kTails) + Pick(kRests);
         WideString text = Widen(ascii);
-        uint32_t dataBytes = static_cast<uint32_t>(text.size() * 2 + static_cast<size_t>(rand() % 3));
-        HeapSizeKb newSizeKb = sizes[rand() % 4];
-        bool replaced = false;
-        std::string broken = CheckReplaceHeapSize(text.data(), text.size(), dataBytes, newSizeKb, &replaced);
-        ASSERT_EQ("", broken) << ascii << " (" << dataBytes << " bytes) -> " << newSizeKb;
-        replacedCount += replaced ? 1 : 0;
+        if (rand() % 8 == 0) // a character outside ASCII, or a zero inside the data
+            text.insert(static_cast<size_t>(rand()) % (text.size() + 1), 1, kOddUnits[rand() % 6]);
+
+        uint32_t exact = static_cast<uint32_t>(text.size() * 2);
+        const uint32_t dataSizes[] = {exact + 2, exact, exact - 1, exact + 1, exact / 2, exact + 40, 0xFFFFFFFFu};
+        uint32_t dataBytes = dataSizes[rand() % 7];
+        HeapSizeKb newSizeKb = rand() % 4 == 0 ? static_cast<HeapSizeKb>(rand()) * 7919u : kNewSizes[rand() % 7];
+        CodecJudgement judgement = Judge(text, dataBytes, newSizeKb, rand() % 20 == 0);
+        ASSERT_EQ("", judgement.broken) << Narrow(text) << " (" << dataBytes << " bytes) -> " << newSizeKb;
+        (judgement.replaced ? replaced : refused)++;
     }
-    EXPECT_GT(replacedCount, 300); // the generator does reach the rewrite
+    EXPECT_GT(replaced, 2000); // the generator reaches both outcomes
+    EXPECT_GT(refused, 2000);
 }
 
 } // namespace
