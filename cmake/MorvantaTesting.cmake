@@ -15,9 +15,16 @@ include(GoogleTest)
 # A cross-built suite runs through CMAKE_CROSSCOMPILING_EMULATOR (wine); its
 # tests are listed when ctest runs, so a build needs no Wine.
 # Suites that share the registry or the screen pass SERIAL, so that a
-# parallel ctest never runs two of them at once.
+# parallel ctest never runs two of them at once. Windows-side suites pass
+# WINDOWS: they run under the tests' own main, which puts the advapi32 guard
+# in place before any test, over the shared test support.
 function(morvanta_add_gtest target)
-    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+    if("WINDOWS" IN_LIST ARGN)
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/testing/test_main.cpp)
+        target_link_libraries(${target} PRIVATE windows_test_support)
+    else()
+        target_link_libraries(${target} PRIVATE GTest::gtest_main)
+    endif()
     morvanta_warnings(${target})
     if("SERIAL" IN_LIST ARGN)
         gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES RUN_SERIAL TRUE)

@@ -56,55 +56,30 @@ std::vector<wchar_t> Destination(const Case &c)
     return buffer;
 }
 
-TEST(StrSafeDifferential, CopyMatchesStringCchCopyW)
+// Where StrSafe differs by design (a length failure zeroes its out-parameter,
+// and it refuses a limit above STRSAFE_MAX_CCH), bounded_string_test pins ours.
+TEST(StrSafeDifferential, CopyAppendAndLengthMatchStrSafe)
 {
     for (const Case &c : kCases) {
         SCOPED_TRACE(testing::Message() << "cch " << c.cch);
         std::vector<wchar_t> ours = Destination(c), theirs = Destination(c);
         EXPECT_EQ(StringCchCopyW(theirs.data(), c.cch, c.src), BoundedCopy(ours.data(), c.cch, c.src));
         EXPECT_EQ(theirs, ours);
-    }
-}
 
-TEST(StrSafeDifferential, AppendMatchesStringCchCatW)
-{
-    for (const Case &c : kCases) {
-        SCOPED_TRACE(testing::Message() << "cch " << c.cch);
-        std::vector<wchar_t> ours = Destination(c), theirs = Destination(c);
+        ours = theirs = Destination(c);
         EXPECT_EQ(StringCchCatW(theirs.data(), c.cch, c.src), BoundedAppend(ours.data(), c.cch, c.src));
         EXPECT_EQ(theirs, ours);
-    }
-}
 
-TEST(StrSafeDifferential, LengthMatchesStringCchLengthWWhereItSucceeds)
-{
-    for (const Case &c : kCases) {
         if (c.cch > kMaxBoundedChars)
-            continue; // differs by design, below
-        SCOPED_TRACE(testing::Message() << "cch " << c.cch);
+            continue;
         std::vector<wchar_t> text = Destination(c);
-        size_t ours = 77, theirs = 77;
-        HRESULT hrTheirs = StringCchLengthW(text.data(), c.cch, &theirs);
-        EXPECT_EQ(hrTheirs, BoundedLength(text.data(), c.cch, &ours));
+        size_t cchOurs = 77, cchTheirs = 77;
+        HRESULT hrTheirs = StringCchLengthW(text.data(), c.cch, &cchTheirs);
+        EXPECT_EQ(hrTheirs, BoundedLength(text.data(), c.cch, &cchOurs));
         if (SUCCEEDED(hrTheirs)) {
-            EXPECT_EQ(theirs, ours);
+            EXPECT_EQ(cchTheirs, cchOurs);
         }
     }
-}
-
-TEST(StrSafeDifferential, LengthDiffersByDesign)
-{
-    // On failure StrSafe zeroes the out-parameter; ours leaves it untouched.
-    const wchar_t unterminated[3] = {L'a', L'b', L'c'};
-    size_t ours = 77, theirs = 77;
-    EXPECT_EQ(StringCchLengthW(unterminated, 3, &theirs), BoundedLength(unterminated, 3, &ours));
-    EXPECT_EQ(0u, theirs);
-    EXPECT_EQ(77u, ours);
-
-    // StrSafe refuses a limit above STRSAFE_MAX_CCH; ours has no upper bound.
-    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchLengthW(L"ab", kOverMax, &theirs));
-    EXPECT_EQ(kBoundedOk, BoundedLength(L"ab", kOverMax, &ours));
-    EXPECT_EQ(2u, ours);
 }
 
 } // namespace

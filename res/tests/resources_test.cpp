@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "checked_exe.h"
+#include "message_texts.h"
 #include "resource.h"
 
 namespace {
@@ -45,34 +46,15 @@ class Resources : public testing::Test {
 };
 HMODULE Resources::s_hExe;
 
-TEST_F(Resources, StringTableTextsAndLengths)
+TEST_F(Resources, StringTableTexts)
 {
-    const struct {
-        UINT id;
-        const wchar_t *text;
-        int length;
-    } strings[] = {
-        {IDS_NOT_SUPPORTED, L"Changing the desktop heap size is only supported on Windows 2000/XP and later.", 78},
-        {IDS_NEED_ADMIN,
-         L"You need to be logged in as administrator in order to change the size of the desktop heap.",
-         90},
-        {IDS_READ_FAILED, L"Failed to get the current size of the desktop heap.", 51},
-        {IDS_RESTART_REASON, L"System restart to change desktop heap size.", 43},
-        {IDS_RESTART_FAILED, L"Failed to restart the system.", 29},
-        {IDS_RESTART_PROMPT,
-         L"The system needs to be restarted for the change to the desktop heap size to take effect.\r\n\r\n"
-         L"Do you want to restart your system now?",
-         131},
-        {IDS_WRITE_FAILED, L"Failed to change the desktop heap size.", 39},
-    };
     std::set<UINT> used;
-    for (const auto &s : strings) {
-        SCOPED_TRACE(s.id);
+    for (const MessageText &message : kMessageTexts) {
+        SCOPED_TRACE(message.id);
         const WCHAR *pRaw = NULL;
-        int length = LoadStringW(s_hExe, s.id, reinterpret_cast<LPWSTR>(&pRaw), 0);
-        ASSERT_EQ(s.length, length);
-        EXPECT_EQ(std::wstring(s.text), std::wstring(pRaw, static_cast<size_t>(length)));
-        used.insert(s.id);
+        int length = LoadStringW(s_hExe, message.id, reinterpret_cast<LPWSTR>(&pRaw), 0);
+        EXPECT_EQ(std::wstring(message.text), std::wstring(pRaw, static_cast<size_t>(length)));
+        used.insert(message.id);
     }
     // The rest of block 7 (ids 96 to 111) is empty.
     for (UINT id = 96; id <= 111; id++) {

@@ -46,10 +46,11 @@ choose_wine() {
 
 # Creates the prefix once: no crash dialogs, unmanaged windows (no 2 s wait
 # for a window manager on every close). Runs without a display, so the
-# server is waited for before any GUI session starts.
+# server is waited for before any GUI session starts. A copy of the fresh
+# registry is kept for reset_wine_prefix.
 ensure_wine_prefix() {
     export WINEPREFIX=$1
-    [ -f "$WINEPREFIX/.morvanta-ready" ] && return 0
+    [ -f "$WINEPREFIX/.morvanta-ready" ] && [ -d "$WINEPREFIX/.pristine" ] && return 0
     rm -rf "$WINEPREFIX"
     (
         unset DISPLAY
@@ -58,7 +59,19 @@ ensure_wine_prefix() {
         timeout 60 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         timeout 60 "$WINESERVER" -w
     )
+    mkdir "$WINEPREFIX/.pristine"
+    cp -p "$WINEPREFIX"/*.reg "$WINEPREFIX/.pristine/"
     touch "$WINEPREFIX/.morvanta-ready"
+}
+
+# Puts the prefix's registry back as it was made, so that a test run starts
+# from a known state even after an interrupted one (a SubSystems value, an
+# AppDefaults entry or a DACL left behind). A stale server, and whatever it
+# still runs, is ended first: it would write its registry back on exit.
+reset_wine_prefix() {
+    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
+    "$WINESERVER" -w >/dev/null 2>&1 </dev/null || true
+    cp -p "$WINEPREFIX"/.pristine/*.reg "$WINEPREFIX/"
 }
 
 # Runs a command in one Xvfb with a persistent, warm wineserver whose stdio
@@ -124,8 +137,9 @@ check_reproducible() {
 # commands of build/native and build/win-i686.
 run_static_analysis() {
     local sources
-    sources=$(find core platform ui res -name '*.cpp' -o -name '*.h' | sort)
+    sources=$(find core platform ui res testing -name '*.cpp' -o -name '*.h' | sort)
     clang-format --dry-run --Werror $sources
+    check_test_safety
     clang-tidy --quiet -p build/native core/*.cpp 2> >(grep -v 'warnings generated' >&2)
     clang-tidy --quiet -p build/win-i686 --extra-arg=--target=i686-w64-mingw32 platform/*.cpp ui/*.cpp \
         2> >(grep -v 'warnings generated' >&2)
@@ -135,4 +149,20 @@ run_static_analysis() {
     cppcheck "${cppcheck_flags[@]}" --platform=win32W --library=windows -D_WIN32 -DUNICODE -D_UNICODE \
         platform/*.cpp ui/*.cpp
     echo "Static analysis: clean"
+}
+
+# No test source may reach past the advapi32 guard: only the guard names the
+# real lookup, and no test names the real token adjustment or shutdown
+# request (their fakes and the Lazy wrappers are named otherwise).
+check_test_safety() {
+    local tests found
+    tests=$(find core/tests core/fuzz platform/tests ui/tests res/tests testing -name '*.cpp' -o -name '*.h' | sort)
+    found=$(grep -nE '(^|[^A-Za-z_])(LookupAdvapiFunction|AdjustTokenPrivileges|InitiateSystemShutdown(Ex)?[AW]?)[[:space:]]*[(),;=]' \
+        $tests | grep -vE '^[^:]+:[0-9]+:[[:space:]]*//' |
+        grep -v '^testing/advapi_guard.cpp:.*LookupAdvapiFunction(pszName)' || true)
+    if [ -n "$found" ]; then
+        echo "Tests that go past the advapi32 guard:" >&2
+        echo "$found" >&2
+        return 1
+    fi
 }

@@ -1,6 +1,7 @@
-// A second thread that plays the user of the heap size dialog: it waits for
-// windows by polling with a timeout, reads them, presses keys and buttons.
-// Whatever it leaves open is dismissed, so a failed script never hangs.
+// A second thread that plays the user of the heap size dialog run on the
+// test's thread: it waits for windows by polling with a time-out, reads
+// them, presses keys and buttons. Whatever is still open once the script is
+// done is recorded as a problem, then dismissed so that nothing hangs.
 #ifndef MORVANTA_TESTS_DIALOG_USER_H
 #define MORVANTA_TESTS_DIALOG_USER_H
 
@@ -11,21 +12,13 @@
 #include <string>
 #include <vector>
 
-const DWORD kUserTimeoutMs = 10000;
-
-// A message box as the user saw it.
-struct BoxSeen {
-    std::wstring text;
-    HWND hwndOwner;
-    bool yesNo;       // Yes and No buttons, else a single OK
-    std::string icon; // "warning", "question", "information" or "other"
-};
+#include "morvanta_windows.h"
 
 // What the user saw; gtest assertions run on the test's thread afterwards.
 struct UserRecord {
     HWND hwndDialog; // NULL if the dialog was never visible
     std::vector<BoxSeen> boxes;
-    std::vector<std::string> problems; // steps that timed out or went wrong
+    std::vector<std::string> problems; // steps that timed out, windows left open
     std::wstring editText;             // as first shown
     int rangeMin, rangeMax, position;
     int accelCount;
@@ -41,16 +34,12 @@ INT_PTR RunDialogWithUser(UserScript pfnScript, void *pContext, UserRecord *pRec
 // The same around the whole start-up, RunHeapSizeProgram.
 INT_PTR RunProgramWithUser(UserScript pfnScript, void *pContext, UserRecord *pRecord);
 
-// Steps for scripts; each records a problem and returns NULL/false on timeout.
+// Steps for scripts; each records a problem and returns NULL/false on time-out.
 HWND WaitForDialog(UserRecord *pRecord);
 HWND WaitForMessageBox(UserRecord *pRecord);
-void ReadBox(UserRecord *pRecord, HWND hwndBox);
-bool Answer(UserRecord *pRecord, HWND hwndBox, int idButton); // and wait until it is gone
-void PressOk(HWND hwndDialog);
-bool StepSpinner(UserRecord *pRecord, HWND hwndDialog, int direction); // Up (+1) or Down (-1) in the edit
-int SpinnerPosition(HWND hwndDialog, BOOL *pfError);
+bool ReadAndAnswerBox(UserRecord *pRecord, int idButton); // waits for it, and until it is gone
+bool WaitUntilGone(UserRecord *pRecord, HWND hwnd);
 void ReadSpinner(UserRecord *pRecord, HWND hwndDialog);
-bool WaitUntilGone(HWND hwnd);
 
 // A script: reads the one message box that comes and answers OK.
 void AnswerOneBox(UserRecord *pRecord, void *pContext);

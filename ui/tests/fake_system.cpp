@@ -6,8 +6,11 @@
 #include <map>
 
 #include "advapi_binding.h"
-#include "advapi_fakes.h"
+#include "advapi_guard.h"
+#include "counting_text_heap.h"
+#include "machine_state.h"
 #include "text_buffer.h"
+#include "token_fakes.h"
 
 FakeSystem g_fake;
 
@@ -16,12 +19,10 @@ static std::map<void *, int> s_buffers;
 static int s_nextBuffer;
 static UINT_PTR s_nextKey;
 
-static const WCHAR kKeyPath[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\SubSystems";
-
 static LONG WINAPI FakeRegOpenKeyExW(HKEY hRoot, LPCWSTR pszPath, DWORD, REGSAM sam, PHKEY phKey)
 {
     g_fake.log.push_back("open " + std::to_string(sam));
-    if (hRoot != HKEY_LOCAL_MACHINE || lstrcmpiW(pszPath, kKeyPath) != 0)
+    if (hRoot != HKEY_LOCAL_MACHINE || lstrcmpiW(pszPath, kSubsystemsKeyPath) != 0)
         return ERROR_FILE_NOT_FOUND;
     if ((sam & KEY_SET_VALUE) && g_fake.openStatusForWrite != ERROR_SUCCESS)
         return g_fake.openStatusForWrite;
@@ -77,31 +78,6 @@ static LONG WINAPI FakeRegCloseKey(HKEY hKey)
     return ERROR_SUCCESS;
 }
 
-static BOOL WINAPI FakeOpenProcessToken(HANDLE, DWORD, PHANDLE phToken)
-{
-    *phToken = CreateEventW(NULL, FALSE, FALSE, NULL);
-    return TRUE;
-}
-
-static BOOL WINAPI FakeLookupPrivilegeValueW(LPCWSTR, LPCWSTR, PLUID pLuid)
-{
-    pLuid->LowPart = 0x13;
-    return TRUE;
-}
-
-static BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD)
-{
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
-}
-
-static BOOL WINAPI FakeInitiateSystemShutdownExW(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD)
-{
-    g_fake.log.push_back("restart");
-    g_fake.restartRequests++;
-    return g_fake.restartAccepted;
-}
-
 static AdvapiFunction RefusingLookup(LPCSTR)
 {
     return NULL; // nothing real is ever bound while the fake is in place
@@ -124,10 +100,14 @@ static void LoggingRelease(void *block)
     free(block);
 }
 
-void SetFakeValue(const wchar_t *pszValue)
+static void LogRestart(void)
 {
-    const BYTE *pb = reinterpret_cast<const BYTE *>(pszValue);
-    g_fake.data.assign(pb, pb + (wcslen(pszValue) + 1) * sizeof(wchar_t));
+    g_fake.log.push_back("restart");
+}
+
+void SetFakeValue(const std::wstring &value)
+{
+    g_fake.data = BytesOf(value);
     g_fake.type = REG_EXPAND_SZ;
     g_fake.valueExists = true;
 }
@@ -140,26 +120,27 @@ std::wstring FakeValueText()
     return text;
 }
 
-void InstallFakeSystem(const wchar_t *pszValue)
+void SetRestartAccepted(bool accepted)
+{
+    TokenScript script = {TRUE, TRUE, ERROR_SUCCESS, accepted ? TRUE : FALSE, LogRestart};
+    InstallTokenFakes(script);
+}
+
+void InstallFakeSystem(const std::wstring &value)
 {
     g_fake = FakeSystem();
     g_fake.keyExists = true;
-    g_fake.restartAccepted = true;
-    SetFakeValue(pszValue);
+    SetFakeValue(value);
     s_openKeys.clear();
     s_buffers.clear();
     s_nextBuffer = 0;
 
-    AdvapiBinding fake = {FakeRegOpenKeyExW,
-                          FakeRegQueryValueExW,
-                          FakeRegSetValueExW,
-                          FakeRegCloseKey,
-                          FakeOpenProcessToken,
-                          FakeLookupPrivilegeValueW,
-                          FakeAdjustTokenPrivileges,
-                          FakeInitiateSystemShutdownExW,
-                          RefusingLookup};
-    g_advapi = fake;
+    g_advapi.pfnRegOpenKeyExW = FakeRegOpenKeyExW;
+    g_advapi.pfnRegQueryValueExW = FakeRegQueryValueExW;
+    g_advapi.pfnRegSetValueExW = FakeRegSetValueExW;
+    g_advapi.pfnRegCloseKey = FakeRegCloseKey;
+    g_advapi.pfnLookup = RefusingLookup;
+    SetRestartAccepted(true);
     g_pfnTextAllocate = LoggingAllocate;
     g_pfnTextRelease = LoggingRelease;
 }

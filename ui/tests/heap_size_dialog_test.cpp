@@ -12,22 +12,23 @@
 #include "dialog_user.h"
 #include "fake_system.h"
 #include "heap_size_dialog.h"
+#include "machine_state.h"
+#include "message_texts.h"
 #include "program.h"
 #include "resource.h"
+#include "token_fakes.h"
 
 namespace {
 
-const wchar_t kReadFailed[] = L"Failed to get the current size of the desktop heap.";
-const wchar_t kWriteFailed[] = L"Failed to change the desktop heap size.";
-const wchar_t kRestartFailed[] = L"Failed to restart the system.";
-const wchar_t kRestartPrompt[] = L"The system needs to be restarted for the change to the desktop heap size to take "
-                                 L"effect.\r\n\r\nDo you want to restart your system now?";
-
 std::wstring Value(const std::wstring &sharedSection)
 {
-    return L"%SystemRoot%\\system32\\csrss.exe ObjectDirectory=\\Windows SharedSection=" + sharedSection +
-           L" Windows=On SubSystemType=Windows ServerDll=basesrv,1 MaxRequestThreads=16";
+    return TypicalValue(sharedSection);
 }
+
+const wchar_t *const kReadFailed = MessageTextOf(IDS_READ_FAILED);
+const wchar_t *const kWriteFailed = MessageTextOf(IDS_WRITE_FAILED);
+const wchar_t *const kRestartFailed = MessageTextOf(IDS_RESTART_FAILED);
+const wchar_t *const kRestartPrompt = MessageTextOf(IDS_RESTART_PROMPT);
 
 typedef std::vector<std::string> Log;
 
@@ -39,7 +40,7 @@ class HeapSizeDialog : public testing::Test {
     {
         g_hInstance = GetModuleHandleW(NULL); // this test program carries the resources
         g_currentHeapSizeKb = 0;
-        InstallFakeSystem(Value(L"1024,3072,512").c_str());
+        InstallFakeSystem(Value(L"1024,3072,512"));
     }
     void TearDown() override
     {
@@ -73,7 +74,7 @@ void ReadAndCancel(UserRecord *pRecord, void *)
     if (hwnd == NULL)
         return;
     ReadSpinner(pRecord, hwnd);
-    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostClick(hwnd, IDCANCEL);
 }
 
 // Steps as the context says (+1 up, -1 down), presses OK, then answers each
@@ -92,26 +93,23 @@ void StepAndOk(UserRecord *pRecord, void *pContext)
     if (hwnd == NULL)
         return;
     for (int step : pScript->steps) {
-        if (!StepSpinner(pRecord, hwnd, step))
+        if (!StepSpinner(hwnd, step)) {
+            pRecord->problems.push_back("the spinner did not move");
             return;
+        }
     }
     if (pScript->pfnBeforeOk != NULL)
         pScript->pfnBeforeOk();
-    PressOk(hwnd);
+    PostClick(hwnd, IDOK);
     for (int answer : pScript->answers) {
-        HWND hwndBox = WaitForMessageBox(pRecord);
-        if (hwndBox == NULL)
-            return;
-        ReadBox(pRecord, hwndBox);
-        if (!Answer(pRecord, hwndBox, answer))
+        if (!ReadAndAnswerBox(pRecord, answer))
             return;
     }
     if (pScript->cancelAfter) {
-        BOOL fError = FALSE;
-        pRecord->position = SpinnerPosition(hwnd, &fError);
-        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    } else if (!WaitUntilGone(hwnd)) {
-        pRecord->problems.push_back("the dialog stayed open");
+        pRecord->position = SpinnerPosition(hwnd);
+        PostClick(hwnd, IDCANCEL);
+    } else {
+        WaitUntilGone(pRecord, hwnd);
     }
 }
 
@@ -144,7 +142,7 @@ TEST_F(HeapSizeDialog, RangeIsHalfToDoubleRoundedDown)
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.min << ".." << c.max);
         g_currentHeapSizeKb = 0;
-        SetFakeValue(Value(c.field).c_str());
+        SetFakeValue(Value(c.field));
         EXPECT_EQ(0, Run(ReadAndCancel));
         EXPECT_EQ(c.min, record.rangeMin);
         EXPECT_EQ(c.max, record.rangeMax);
@@ -168,7 +166,7 @@ TEST_F(HeapSizeDialog, NoSizeAtStartEndsWithOneAndNeverShows)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         g_currentHeapSizeKb = 0;
-        SetFakeValue(Value(c.field).c_str());
+        SetFakeValue(Value(c.field));
         g_fake.keyExists = c.keyExists;
         g_fake.valueExists = c.valueExists;
         g_fake.type = c.type;
@@ -187,7 +185,7 @@ TEST_F(HeapSizeDialog, OkWithTheSizeUnchangedTouchesNothing)
     const std::vector<int> moves[] = {{}, {+1, -1}, {-1, +1}};
     for (const auto &steps : moves) {
         g_currentHeapSizeKb = 0;
-        InstallFakeSystem(Value(L"1024,3072,512").c_str());
+        InstallFakeSystem(Value(L"1024,3072,512"));
         OkScript script = {steps, {}, NULL, false};
         EXPECT_EQ(0, Run(StepAndOk, &script));
         EXPECT_TRUE(record.boxes.empty());
@@ -204,7 +202,7 @@ TEST_F(HeapSizeDialog, StoredAnswerNoKeepsEverythingElse)
     EXPECT_EQ(Value(L"1024,3074,512"), FakeValueText());
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), g_fake.type);
     EXPECT_EQ((Value(L"1024,3074,512").size() + 1) * 2, g_fake.data.size());
-    EXPECT_EQ(0, g_fake.restartRequests);
+    EXPECT_EQ(0, g_tokenSeen.requests);
     // One key for read and write; the rewritten text goes first, then the read one, then the key.
     EXPECT_EQ(Log({"open 1",
                    "probe",
@@ -231,14 +229,14 @@ TEST_F(HeapSizeDialog, StoredAnswerYesRequestsTheRestart)
     ASSERT_EQ(1u, record.boxes.size());
     ExpectBox(0, kRestartPrompt, true, true, "question");
     EXPECT_EQ(Value(L"1024,3071,512"), FakeValueText());
-    EXPECT_EQ(1, g_fake.restartRequests);
+    EXPECT_EQ(1, g_tokenSeen.requests);
     // The key stays open until after the restart request.
     EXPECT_EQ(Log({"set", "restart", "free 3", "free 2", "close"}), Log(g_fake.log.end() - 5, g_fake.log.end()));
 }
 
 TEST_F(HeapSizeDialog, RestartRefusedShowsItsFailureAndCloses)
 {
-    g_fake.restartAccepted = FALSE;
+    SetRestartAccepted(false);
     OkScript script = {{+1}, {IDYES, IDOK}, NULL, false};
     EXPECT_EQ(0, Run(StepAndOk, &script));
     ASSERT_EQ(2u, record.boxes.size());
@@ -257,7 +255,7 @@ void RemoveTheValue()
 }
 void SpoilTheField()
 {
-    SetFakeValue(Value(L"1024,x3072,512").c_str());
+    SetFakeValue(Value(L"1024,x3072,512"));
 }
 void RefuseTheStore()
 {
@@ -278,13 +276,13 @@ TEST_F(HeapSizeDialog, FailedWriteShowsItsMessageAndStaysOpen)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         g_currentHeapSizeKb = 0;
-        InstallFakeSystem(Value(L"1024,3072,512").c_str());
+        InstallFakeSystem(Value(L"1024,3072,512"));
         OkScript script = {{+1}, {IDOK}, c.pfnBeforeOk, true};
         EXPECT_EQ(0, Run(StepAndOk, &script));
         ASSERT_EQ(1u, record.boxes.size());
         ExpectBox(0, kWriteFailed, true, false, "warning");
         EXPECT_EQ(3073, record.position) << "the chosen value stays for another try";
-        EXPECT_EQ(0, g_fake.restartRequests);
+        EXPECT_EQ(0, g_tokenSeen.requests);
         if (c.pfnBeforeOk == RefuseWrites || c.pfnBeforeOk == RefuseTheStore) {
             EXPECT_EQ(Value(L"1024,3072,512"), FakeValueText());
         }
@@ -304,23 +302,15 @@ TEST_F(HeapSizeDialog, FailedWriteShowsItsMessageAndStaysOpen)
 void StoreRefusedThenAllowed(UserRecord *pRecord, void *)
 {
     HWND hwnd = WaitForDialog(pRecord);
-    if (hwnd == NULL || !StepSpinner(pRecord, hwnd, +1))
+    if (hwnd == NULL || !StepSpinner(hwnd, +1))
         return;
     g_fake.setStatus = ERROR_ACCESS_DENIED;
-    PressOk(hwnd);
-    HWND hwndBox = WaitForMessageBox(pRecord);
-    if (hwndBox == NULL)
-        return;
-    ReadBox(pRecord, hwndBox);
-    if (!Answer(pRecord, hwndBox, IDOK))
+    PostClick(hwnd, IDOK);
+    if (!ReadAndAnswerBox(pRecord, IDOK))
         return;
     g_fake.setStatus = ERROR_SUCCESS;
-    PressOk(hwnd);
-    hwndBox = WaitForMessageBox(pRecord);
-    if (hwndBox == NULL)
-        return;
-    ReadBox(pRecord, hwndBox);
-    Answer(pRecord, hwndBox, IDNO);
+    PostClick(hwnd, IDOK);
+    ReadAndAnswerBox(pRecord, IDNO);
 }
 
 TEST_F(HeapSizeDialog, SecondOkAfterARefusedStoreSucceeds)
@@ -346,7 +336,7 @@ TEST_F(HeapSizeDialog, ApplyRewritesTheFreshText)
 
 TEST_F(HeapSizeDialog, SizeZeroIsRefused)
 {
-    SetFakeValue(Value(L"1024,1,512").c_str());
+    SetFakeValue(Value(L"1024,1,512"));
     OkScript script = {{-1}, {IDOK}, NULL, true};
     EXPECT_EQ(0, Run(StepAndOk, &script));
     EXPECT_EQ(0, record.position);
@@ -359,17 +349,13 @@ TEST_F(HeapSizeDialog, SizeZeroIsRefused)
 void UnreadablePosition(UserRecord *pRecord, void *)
 {
     HWND hwnd = WaitForDialog(pRecord);
-    if (hwnd == NULL || !StepSpinner(pRecord, hwnd, +1))
+    if (hwnd == NULL || !StepSpinner(hwnd, +1))
         return;
     // Text the up-down control cannot parse: the position query reports an error.
     SetDlgItemTextW(hwnd, IDC_HEAPSIZE_EDIT, L"abc");
-    PressOk(hwnd);
-    HWND hwndBox = WaitForMessageBox(pRecord);
-    if (hwndBox == NULL)
-        return;
-    ReadBox(pRecord, hwndBox);
-    if (Answer(pRecord, hwndBox, IDOK))
-        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostClick(hwnd, IDOK);
+    if (ReadAndAnswerBox(pRecord, IDOK))
+        PostClick(hwnd, IDCANCEL);
 }
 
 TEST_F(HeapSizeDialog, PositionErrorIsRefused)

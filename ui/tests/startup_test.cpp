@@ -11,6 +11,7 @@
 #include "dialog_user.h"
 #include "fake_system.h"
 #include "heap_size_dialog.h"
+#include "message_texts.h"
 #include "program.h"
 
 namespace {
@@ -39,7 +40,7 @@ void CancelTheDialog(UserRecord *pRecord, void *)
 {
     HWND hwnd = WaitForDialog(pRecord);
     if (hwnd != NULL)
-        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PostClick(hwnd, IDCANCEL);
 }
 
 void DoNothing(UserRecord *, void *) {}
@@ -51,8 +52,7 @@ TEST_F(Startup, AccessDeniedRefusesWithoutOwner)
     EXPECT_EQ(std::vector<std::string>(), record.problems);
     EXPECT_TRUE(record.hwndDialog == NULL);
     ASSERT_EQ(1u, record.boxes.size());
-    EXPECT_EQ(L"You need to be logged in as administrator in order to change the size of the desktop heap.",
-              record.boxes[0].text);
+    EXPECT_EQ(MessageTextOf(IDS_NEED_ADMIN), record.boxes[0].text);
     EXPECT_TRUE(record.boxes[0].hwndOwner == NULL);
     EXPECT_FALSE(record.boxes[0].yesNo);
     EXPECT_EQ("warning", record.boxes[0].icon);
@@ -65,7 +65,7 @@ TEST_F(Startup, OtherProbeFailuresGoOnToTheDialog)
     EXPECT_EQ(1, RunProgramWithUser(AnswerOneBox, NULL, &record));
     EXPECT_EQ(std::vector<std::string>(), record.problems);
     ASSERT_EQ(1u, record.boxes.size());
-    EXPECT_EQ(L"Failed to get the current size of the desktop heap.", record.boxes[0].text);
+    EXPECT_EQ(MessageTextOf(IDS_READ_FAILED), record.boxes[0].text);
     EXPECT_EQ(Log({"open 3", "open 1"}), g_fake.log);
 }
 
@@ -82,6 +82,7 @@ TEST_F(Startup, DialogThatCannotBeCreatedGivesMinusOne)
 {
     g_hInstance = GetModuleHandleW(L"ntdll.dll"); // holds no dialog template
     EXPECT_EQ(-1, RunProgramWithUser(DoNothing, NULL, &record));
+    EXPECT_EQ(std::vector<std::string>(), record.problems);
     EXPECT_TRUE(record.boxes.empty());
 }
 

@@ -1,5 +1,5 @@
-// Fakes behind the advapi32 binding.
-#include "advapi_fakes.h"
+// A count of the text buffers taken and given back.
+#include "counting_text_heap.h"
 
 #include <stdlib.h>
 
@@ -7,12 +7,6 @@
 
 TextCounts g_textCounts;
 static bool s_failAllocations;
-
-void ResetAdvapiBinding()
-{
-    AdvapiBinding unbound = {NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, LookupAdvapiFunction};
-    g_advapi = unbound;
-}
 
 static void *CountingAllocate(size_t count, size_t size)
 {
@@ -31,8 +25,7 @@ static void CountingRelease(void *block)
 
 void InstallCountingTextHeap(bool failAllocations)
 {
-    TextCounts zero = {0, 0, 0};
-    g_textCounts = zero;
+    g_textCounts = TextCounts();
     s_failAllocations = failAllocations;
     g_pfnTextAllocate = CountingAllocate;
     g_pfnTextRelease = CountingRelease;

@@ -1,0 +1,18 @@
+// A count of the text buffers taken and given back through AllocateText and
+// ReleaseText, with allocations that can be made to fail.
+#ifndef MORVANTA_TESTING_COUNTING_TEXT_HEAP_H
+#define MORVANTA_TESTING_COUNTING_TEXT_HEAP_H
+
+#include <stddef.h>
+
+struct TextCounts {
+    int allocated;
+    int released;
+    size_t cchLast; // characters asked for by the last allocation
+};
+extern TextCounts g_textCounts;
+
+void InstallCountingTextHeap(bool failAllocations);
+void RemoveCountingTextHeap();
+
+#endif
