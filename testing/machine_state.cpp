@@ -113,7 +113,7 @@ bool SetMorvantaAppDefaultsVersion(const wchar_t *pszVersion)
     return status == ERROR_SUCCESS;
 }
 
-MachineStateGuard::MachineStateGuard() : keyExisted_(false), valueExisted_(false), versionExisted_(false), type_(0)
+MachineStateGuard::MachineStateGuard() : keyExisted_(false), valueExisted_(false), type_(0)
 {
     HKEY hKey = NULL;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubsystemsKeyPath, 0, READ_CONTROL, &hKey) == ERROR_SUCCESS) {
@@ -126,12 +126,6 @@ MachineStateGuard::MachineStateGuard() : keyExisted_(false), valueExisted_(false
         RegCloseKey(hKey);
         valueExisted_ = ReadSubsystemsValue(&type_, &value_);
     }
-    BYTE buffer[256];
-    DWORD cb = sizeof buffer;
-    versionExisted_ =
-        RegGetValueW(HKEY_CURRENT_USER, kAppDefaultsPath, L"Version", RRF_RT_ANY, NULL, buffer, &cb) == ERROR_SUCCESS;
-    if (versionExisted_)
-        version_.assign(buffer, buffer + cb);
 }
 
 MachineStateGuard::~MachineStateGuard()
@@ -153,9 +147,6 @@ MachineStateGuard::~MachineStateGuard()
         else
             RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSubsystemsKeyPath, L"Windows");
     }
-    if (versionExisted_)
-        restored = SetMorvantaAppDefaultsVersion(reinterpret_cast<const wchar_t *>(version_.data())) && restored;
-    else
-        restored = SetMorvantaAppDefaultsVersion(NULL) && restored;
+    restored = SetMorvantaAppDefaultsVersion(NULL) && restored;
     EXPECT_TRUE(restored) << "the machine state a test changed could not be put back";
 }

@@ -43,8 +43,9 @@ bool SetSubsystemsKeyDacl(const wchar_t *pszSddl);
 // Makes Wine report another Windows version to Morvanta.exe (NULL: none).
 bool SetMorvantaAppDefaultsVersion(const wchar_t *pszVersion);
 
-// Takes the state on construction and puts it back on destruction, DACL
-// first; a failure to put it back fails the running test.
+// Takes the state of the SubSystems key on construction and puts it back on
+// destruction, DACL first, and removes Morvanta's AppDefaults entry, which
+// no test run starts with; a failure to put things back fails the test.
 class MachineStateGuard {
   public:
     MachineStateGuard();
@@ -53,9 +54,9 @@ class MachineStateGuard {
     MachineStateGuard &operator=(const MachineStateGuard &) = delete;
 
   private:
-    bool keyExisted_, valueExisted_, versionExisted_;
+    bool keyExisted_, valueExisted_;
     DWORD type_;
-    Bytes value_, dacl_, version_;
+    Bytes value_, dacl_;
 };
 
 #endif

@@ -48,6 +48,14 @@ std::string IconOf(HWND hwndBox)
 
 } // namespace
 
+std::wstring PathBesideThisProgram(const wchar_t *pszFile)
+{
+    WCHAR szPath[MAX_PATH] = {};
+    GetModuleFileNameW(NULL, szPath, MAX_PATH);
+    std::wstring path = szPath;
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + pszFile;
+}
+
 HWND FindMorvantaWindow(DWORD pid, bool wantDialog)
 {
     FindState state = {pid, wantDialog, NULL};

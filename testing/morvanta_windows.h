@@ -28,6 +28,9 @@ template <typename Done> bool PollUntil(Done done, DWORD timeoutMs = kWaitMs, HA
     return true;
 }
 
+// The full path of a file in the folder of this test program.
+std::wstring PathBesideThisProgram(const wchar_t *pszFile);
+
 // A visible dialog (it holds the spinner) or message box (it holds the text
 // static 0xFFFF) of process pid, or NULL.
 HWND FindMorvantaWindow(DWORD pid, bool wantDialog);

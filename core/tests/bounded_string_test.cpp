@@ -1,5 +1,13 @@
 // Bounded copy, append and length at their edges. Buffers are written as
 // ASCII pictures: '.' is a terminator, '~' a guard unit that must survive.
+// In the Windows build every row is also run through the platform's StrSafe
+// functions, whose contract and status codes these share.
+#ifdef _WIN32
+#include <windows.h>
+
+#include <strsafe.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,6 +16,13 @@
 #include "wide_text.h"
 
 namespace {
+
+#ifdef _WIN32
+static_assert(kBoundedOk == S_OK, "status values are StrSafe's");
+static_assert(kBoundedInvalidArg == STRSAFE_E_INVALID_PARAMETER, "status values are StrSafe's");
+static_assert(kBoundedInsufficientBuffer == STRSAFE_E_INSUFFICIENT_BUFFER, "status values are StrSafe's");
+static_assert(kMaxBoundedChars == STRSAFE_MAX_CCH, "the capacity limits are the same");
+#endif
 
 const WideChar kGuard = static_cast<WideChar>(0xBDBD);
 const size_t kOverMax = kMaxBoundedChars + 1;
@@ -53,6 +68,11 @@ TEST(BoundedCopy, StatusAndBuffer)
         WideString src = Widen(c.src);
         EXPECT_EQ(c.status, BoundedCopy(dest.data(), c.cchDest, src.c_str()));
         EXPECT_EQ(c.after, Picture(dest));
+#ifdef _WIN32
+        dest = Picture("~~~~~~~~");
+        EXPECT_EQ(c.status, StringCchCopyW(dest.data(), c.cchDest, src.c_str()));
+        EXPECT_EQ(c.after, Picture(dest));
+#endif
     }
 }
 
@@ -89,6 +109,16 @@ TEST(BoundedLength, StatusAndLength)
         EXPECT_EQ(c.status, BoundedLength(text.data(), c.cchMax, &length));
         EXPECT_EQ(c.length, length);
         EXPECT_EQ(c.status, BoundedLength(text.data(), c.cchMax, NULL));
+#ifdef _WIN32
+        // By design StrSafe differs where it fails: it zeroes the length and
+        // refuses a limit above STRSAFE_MAX_CCH, which ours does not bound.
+        if (c.status == kBoundedOk && c.cchMax <= kMaxBoundedChars) {
+            EXPECT_EQ(kBoundedOk, StringCchLengthW(text.data(), c.cchMax, &length));
+            EXPECT_EQ(c.length, length);
+        } else if (c.cchMax <= kMaxBoundedChars) {
+            EXPECT_EQ(c.status, StringCchLengthW(text.data(), c.cchMax, &length));
+        }
+#endif
     }
 }
 
@@ -112,6 +142,7 @@ TEST(BoundedAppend, StatusAndBuffer)
         {kOverMax, "a.~~", "x", kBoundedInvalidArg, "a.~~"},
         {3, ".~~~~", "", kBoundedOk, ".~~~~"},
         {6, "ab.z~~~~", "c", kBoundedOk, "abc.~~~~"}, // appends at the terminator
+        {kMaxBoundedChars, "a.~~", "b", kBoundedOk, "ab.~"},
     };
     for (const AppendCase &c : cases) {
         SCOPED_TRACE(testing::Message() << "cchDest " << c.cchDest << ", before " << c.before << ", src \"" << c.src
@@ -120,6 +151,11 @@ TEST(BoundedAppend, StatusAndBuffer)
         WideString src = Widen(c.src);
         EXPECT_EQ(c.status, BoundedAppend(dest.data(), c.cchDest, src.c_str()));
         EXPECT_EQ(c.after, Picture(dest));
+#ifdef _WIN32
+        dest = Picture(c.before);
+        EXPECT_EQ(c.status, StringCchCatW(dest.data(), c.cchDest, src.c_str()));
+        EXPECT_EQ(c.after, Picture(dest));
+#endif
     }
 }
 

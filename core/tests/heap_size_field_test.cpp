@@ -9,7 +9,6 @@
 
 #include "heap_size_field.h"
 #include "heap_size_model.h"
-#include "text_buffer.h"
 #include "wide_text.h"
 
 namespace {
@@ -35,53 +34,73 @@ CodecJudgement Judge(const WideString &data, uint32_t dataBytes, HeapSizeKb newS
     return JudgeCodec(call);
 }
 
-struct ReadCase {
+// A text, the size ReadHeapSize finds in it, and what ReplaceHeapSize makes
+// of it with the new size (NULL: the rewrite is refused).
+struct FieldCase {
     const char *text;
     HeapSizeKb size;
+    HeapSizeKb newSizeKb;
+    const char *result;
 };
 
-TEST(ReadHeapSize, FindsAndConvertsTheSecondNumber)
+TEST(HeapSizeField, ReadAndRewriteFollowTheFieldRules)
 {
-    const ReadCase cases[] = {
-        {kXpValue, 3072},
-        {kWin10Value, 20480},
-        {"", 0},
-        {"Windows=On", 0},
-        {"sharedsection=1024,3072,512", 0},     // case matters
-        {"SharedSection =1024,3072,512", 0},    // space before '='
-        {"xSharedSection=1024,3072,512", 3072}, // glued to a word
-        {"SharedSection=1,2 SharedSection=3,4", 2},
-        {"SharedSection=1024,3072", 3072},
-        {"SharedSection=1024,3072,512,9,8", 3072},
-        {"SharedSection=1024 x,3072", 0}, // first number ended by a space
-        {"SharedSection=1024", 0},        // ... or by the end
-        {"SharedSection=,3072", 3072},
-        {"SharedSection=1k=x\t,3072", 3072}, // a tab does not stop the search
-        {"SharedSection=1024,\t\n\v\f\r 3072", 3072},
-        {"SharedSection=1024,+3072", 3072},
-        {"SharedSection=1024,-3072", 4294964224u},
-        {"SharedSection=1024,+-3072", 0}, // one sign at most
-        {"SharedSection=1024,,512", 0},
-        {"SharedSection=1024,3072K,512", 3072},
-        {"SharedSection=1024,0003072", 3072},
-        {"SharedSection=1024,000", 0},
-        {"SharedSection=1024,4294967295", 4294967295u},
-        {"SharedSection=1024,4294967296", 4294967295u},
-        {"SharedSection=1024,99999999999", 4294967295u},
-        {"SharedSection=1024,4294967290", 4294967290u},
-        {"SharedSection=1024,429496729x", 429496729u},
-        {"SharedSection=1024,-1", 4294967295u},
-        {"SharedSection=1024,-0", 0},
-        {"SharedSection=1024,-99999999999", 1}, // saturates, then negates
-        {"SharedSection=1024,-", 0},
+    std::string xpAfter = kXpValue, win10After = kWin10Value;
+    xpAfter.replace(xpAfter.find("3072"), 4, "12288");
+    win10After.replace(win10After.find("20480"), 5, "4096");
+    const FieldCase cases[] = {
+        {kXpValue, 3072, 12288, xpAfter.c_str()},
+        {kWin10Value, 20480, 4096, win10After.c_str()},
+        {"", 0, 4096, NULL},
+        {"Windows=On", 0, 4096, NULL},
+        {"sharedsection=1024,3072,512", 0, 4096, NULL},                                         // case matters
+        {"SharedSection =1024,3072,512", 0, 4096, NULL},                                        // space before '='
+        {"xSharedSection=1,2 SharedSection=3,4", 2, 9, "xSharedSection=1,9 SharedSection=3,4"}, // glued; first
+        {"a SharedSection=1024,3072,512 b=c", 3072, 4096, "a SharedSection=1024,4096,512 b=c"},
+        {"SharedSection=1024,3072", 3072, 4096, "SharedSection=1024,4096"},
+        {"SharedSection=1024,3072 Windows=On", 3072, 4096, "SharedSection=1024,4096 Windows=On"},
+        {"SharedSection=1,3072,5,6,7 x", 3072, 4096, "SharedSection=1,4096,5,6,7 x"},
+        {"SharedSection=1024 x,3072", 0, 4096, NULL}, // first number ended by a space
+        {"SharedSection=1024", 0, 4096, NULL},        // ... or by the end
+        {"SharedSection=1024,", 0, 4096, NULL},
+        {"SharedSection=,3072", 3072, 4096, "SharedSection=,4096"},
+        {"SharedSection=1k=x\t,3072", 3072, 4096, "SharedSection=1k=x\t,4096"}, // a tab does not stop the search
+        {"SharedSection=1024,\t\n\v\f\r 3072", 3072, 4096, NULL},               // the conversion skips white space
+        {"SharedSection=1024,+3072", 3072, 4096, NULL},
+        {"SharedSection=1024,-3072", 4294964224u, 4096, NULL},
+        {"SharedSection=1024,+-3072", 0, 4096, NULL}, // one sign at most
+        {"SharedSection=1024,,512", 0, 4096, NULL},
+        {"SharedSection=1024,x3072", 0, 4096, NULL},
+        {"SharedSection=1024,3072K,512", 3072, 4096, "SharedSection=1024,4096,512"},
+        {"SharedSection=1024,3\t7 x", 3, 4096, "SharedSection=1024,4096 x"}, // the run to a stop goes
+        {"SharedSection=1024,0003072", 3072, 4096, "SharedSection=1024,4096"},
+        {"SharedSection=1024,000,512", 0, 4096, "SharedSection=1024,4096,512"}, // the old value is not judged
+        {"SharedSection=1024,7", 7, 4294967295u, "SharedSection=1024,4294967295"},
+        {"SharedSection=1024,31000,512", 31000, 8, "SharedSection=1024,8,512"},
+        {"SharedSection=1024,3072", 3072, 0, "SharedSection=1024,0"},
+        {"SharedSection=1024,4294967295", 4294967295u, 1, "SharedSection=1024,1"},
+        {"SharedSection=1024,4294967296", 4294967295u, 4096, "SharedSection=1024,4096"},
+        {"SharedSection=1024,99999999999", 4294967295u, 4096, "SharedSection=1024,4096"},
+        {"SharedSection=1024,4294967290", 4294967290u, 4096, "SharedSection=1024,4096"},
+        {"SharedSection=1024,429496729x", 429496729u, 4096, "SharedSection=1024,4096"},
+        {"SharedSection=1024,-1", 4294967295u, 4096, NULL},
+        {"SharedSection=1024,-0", 0, 4096, NULL},
+        {"SharedSection=1024,-99999999999", 1, 4096, NULL}, // saturates, then negates
+        {"SharedSection=1024,-", 0, 4096, NULL},
     };
-    for (const ReadCase &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const FieldCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.text << " -> " << c.newSizeKb);
         WideString text = Widen(c.text);
-        EXPECT_EQ(c.size, ReadHeapSize(text.c_str()));
-        CodecJudgement judgement = Judge(text, WithTerminator(text), 4096);
+        ModelVerdict model = ModelHeapSize(text, WithTerminator(text), c.newSizeKb);
+        EXPECT_EQ(c.size, model.size);
+        EXPECT_EQ(c.result != NULL, model.hasDigitField && model.fits);
+        if (c.result != NULL) {
+            EXPECT_EQ(Narrow(Widen(c.result)), Narrow(model.rewritten));
+        }
+        CodecJudgement judgement = Judge(text, WithTerminator(text), c.newSizeKb); // the codec against the model
         EXPECT_EQ("", judgement.broken);
         EXPECT_EQ(c.size, judgement.size);
+        EXPECT_EQ(c.result != NULL, judgement.replaced);
     }
 }
 
@@ -96,64 +115,6 @@ TEST(ReadHeapSize, NonAsciiIsNeitherDigitNorSpace)
         EXPECT_EQ("", judgement.broken);
         EXPECT_EQ(0u, judgement.size);
         EXPECT_FALSE(judgement.replaced);
-    }
-}
-
-struct ReplaceCase {
-    const char *text;
-    HeapSizeKb newSizeKb;
-    const char *result; // NULL: the rewrite is refused
-};
-
-TEST(ReplaceHeapSize, ReplacesOnlyTheField)
-{
-    std::string xpAfter = kXpValue;
-    xpAfter.replace(xpAfter.find("3072"), 4, "12288");
-    const ReplaceCase cases[] = {
-        {kXpValue, 12288, xpAfter.c_str()},
-        {"a SharedSection=1024,3072,512 b=c", 4096, "a SharedSection=1024,4096,512 b=c"},
-        {"SharedSection=1024,3072", 4096, "SharedSection=1024,4096"},
-        {"SharedSection=1024,3072 Windows=On", 4096, "SharedSection=1024,4096 Windows=On"},
-        {"SharedSection=1,3072,5,6,7 x", 4096, "SharedSection=1,4096,5,6,7 x"},
-        {"SharedSection=,3072", 4096, "SharedSection=,4096"},
-        {"SharedSection=1024\t,3072", 4096, "SharedSection=1024\t,4096"},
-        {"SharedSection=1024,3072K,512", 4096, "SharedSection=1024,4096,512"},
-        {"SharedSection=1024,3\t7 x", 4096, "SharedSection=1024,4096 x"}, // the run to a stop goes
-        {"SharedSection=1024,0003072", 4096, "SharedSection=1024,4096"},
-        {"SharedSection=1024,0,512", 4096, "SharedSection=1024,4096,512"}, // the old value is not judged
-        {"SharedSection=1024,7", 4294967295u, "SharedSection=1024,4294967295"},
-        {"SharedSection=1024,31000,512", 8, "SharedSection=1024,8,512"},
-        {"SharedSection=1024,3072", 0, "SharedSection=1024,0"},
-        {"xSharedSection=1,2 SharedSection=3,4", 9, "xSharedSection=1,9 SharedSection=3,4"},
-        {"Windows=On", 4096, NULL},
-        {"sharedsection=1024,3072", 4096, NULL},
-        {"SharedSection =1024,3072", 4096, NULL},
-        {"SharedSection=1024 x,3072", 4096, NULL},
-        {"SharedSection=1024", 4096, NULL},
-        {"SharedSection=1024, 3072", 4096, NULL},
-        {"SharedSection=1024,+3072", 4096, NULL},
-        {"SharedSection=1024,-3072", 4096, NULL},
-        {"SharedSection=1024,,512", 4096, NULL},
-        {"SharedSection=1024,", 4096, NULL},
-        {"SharedSection=1024,x3072", 4096, NULL},
-    };
-    for (const ReplaceCase &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.text << " -> " << c.newSizeKb);
-        WideString text = Widen(c.text);
-        WideString original = text;
-        WideChar *pszNew = ReplaceHeapSize(&text[0], WithTerminator(text), c.newSizeKb);
-        if (c.result == NULL) {
-            EXPECT_TRUE(pszNew == NULL);
-            EXPECT_EQ(Narrow(original), Narrow(text));
-        } else {
-            ASSERT_TRUE(pszNew != NULL);
-            EXPECT_EQ(Narrow(Widen(c.result)), Narrow(WideString(pszNew)));
-        }
-        ReleaseText(pszNew);
-
-        CodecJudgement judgement = Judge(original, WithTerminator(original), c.newSizeKb);
-        EXPECT_EQ("", judgement.broken);
-        EXPECT_EQ(c.result != NULL, judgement.replaced);
     }
 }
 

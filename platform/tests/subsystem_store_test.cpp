@@ -120,20 +120,6 @@ TEST_F(SubsystemStore, StoreWritesTheTextAndOneTerminatorAsExpandSz)
     EXPECT_EQ(BytesOf(L"SharedSection=1024,4096,512"), stored);
 }
 
-TEST_F(SubsystemStore, StoreRefusedOnAQueryOnlyHandle)
-{
-    ASSERT_TRUE(PutSubsystemsValue(TypicalValue()));
-    HKEY hKey = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, OpenSubsystemKey(KEY_QUERY_VALUE, &hKey));
-    EXPECT_NE(ERROR_SUCCESS, StoreSubsystemValue(hKey, L"SharedSection=1,2,3"));
-    CloseSubsystemKey(hKey);
-
-    DWORD dwType = 0;
-    Bytes stored;
-    ASSERT_TRUE(ReadSubsystemsValue(&dwType, &stored));
-    EXPECT_EQ(BytesOf(TypicalValue()), stored);
-}
-
 DWORD s_probedBytes;
 int s_queries;
 

@@ -3,16 +3,12 @@
 
 #include <stdlib.h>
 
+#include "morvanta_windows.h"
+
 std::wstring CheckedExePath()
 {
     const wchar_t *pszNamed = _wgetenv(L"MORVANTA_EXE");
-    if (pszNamed != NULL && *pszNamed != 0)
-        return pszNamed;
-
-    WCHAR szPath[MAX_PATH] = {};
-    GetModuleFileNameW(NULL, szPath, MAX_PATH);
-    std::wstring path = szPath;
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"Morvanta.exe";
+    return pszNamed != NULL && *pszNamed != 0 ? pszNamed : PathBesideThisProgram(L"Morvanta.exe");
 }
 
 WORD ExpectedMachine()

@@ -16,14 +16,6 @@
 
 namespace {
 
-std::wstring MorvantaPath()
-{
-    WCHAR szPath[MAX_PATH] = {};
-    GetModuleFileNameW(NULL, szPath, MAX_PATH);
-    std::wstring path = szPath;
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"Morvanta.exe";
-}
-
 class EndToEnd : public testing::Test {
   protected:
     std::unique_ptr<MachineStateGuard> machine;
@@ -49,7 +41,7 @@ class EndToEnd : public testing::Test {
     {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        std::wstring commandLine = L"\"" + MorvantaPath() + L"\"";
+        std::wstring commandLine = L"\"" + PathBesideThisProgram(L"Morvanta.exe") + L"\"";
         if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
             return false;
         WaitForInputIdle(process.hProcess, kWaitMs);

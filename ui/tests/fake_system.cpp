@@ -1,22 +1,17 @@
 // An in-memory subsystem value and a restart recorder behind the advapi32 binding.
 #include "fake_system.h"
 
-#include <stdlib.h>
-
 #include <map>
 
 #include "advapi_binding.h"
 #include "advapi_guard.h"
 #include "counting_text_heap.h"
 #include "machine_state.h"
-#include "text_buffer.h"
 #include "token_fakes.h"
 
 FakeSystem g_fake;
 
 static std::map<HKEY, REGSAM> s_openKeys;
-static std::map<void *, int> s_buffers;
-static int s_nextBuffer;
 static UINT_PTR s_nextKey;
 
 static LONG WINAPI FakeRegOpenKeyExW(HKEY hRoot, LPCWSTR pszPath, DWORD, REGSAM sam, PHKEY phKey)
@@ -83,23 +78,6 @@ static AdvapiFunction RefusingLookup(LPCSTR)
     return NULL; // nothing real is ever bound while the fake is in place
 }
 
-static void *LoggingAllocate(size_t count, size_t size)
-{
-    void *block = calloc(count, size);
-    if (block != NULL) {
-        s_buffers[block] = ++s_nextBuffer;
-        g_fake.log.push_back("alloc " + std::to_string(s_nextBuffer));
-    }
-    return block;
-}
-
-static void LoggingRelease(void *block)
-{
-    g_fake.log.push_back("free " + std::to_string(s_buffers[block]));
-    s_buffers.erase(block);
-    free(block);
-}
-
 static void LogRestart(void)
 {
     g_fake.log.push_back("restart");
@@ -132,8 +110,6 @@ void InstallFakeSystem(const std::wstring &value)
     g_fake.keyExists = true;
     SetFakeValue(value);
     s_openKeys.clear();
-    s_buffers.clear();
-    s_nextBuffer = 0;
 
     g_advapi.pfnRegOpenKeyExW = FakeRegOpenKeyExW;
     g_advapi.pfnRegQueryValueExW = FakeRegQueryValueExW;
@@ -141,8 +117,7 @@ void InstallFakeSystem(const std::wstring &value)
     g_advapi.pfnRegCloseKey = FakeRegCloseKey;
     g_advapi.pfnLookup = RefusingLookup;
     SetRestartAccepted(true);
-    g_pfnTextAllocate = LoggingAllocate;
-    g_pfnTextRelease = LoggingRelease;
+    InstallCountingTextHeap(false, &g_fake.log);
 }
 
 void RemoveFakeSystem()

@@ -61,17 +61,12 @@ double Median(std::vector<double> values)
 int wmain(int argc, wchar_t **argv)
 {
     int runs = argc > 1 ? _wtoi(argv[1]) : 20;
-    WCHAR szPath[MAX_PATH] = {};
-    GetModuleFileNameW(NULL, szPath, MAX_PATH);
-    std::wstring dir = szPath;
-    dir = dir.substr(0, dir.find_last_of(L"\\/") + 1);
-
     std::vector<double> morvanta, bare;
-    TimeOneStart(dir + L"Morvanta.exe"); // warm the caches once, uncounted
-    TimeOneStart(dir + L"BareDialog.exe");
+    TimeOneStart(PathBesideThisProgram(L"Morvanta.exe")); // warm the caches once, uncounted
+    TimeOneStart(PathBesideThisProgram(L"BareDialog.exe"));
     for (int i = 0; i < runs; i++) {
-        double a = TimeOneStart(dir + L"Morvanta.exe");
-        double b = TimeOneStart(dir + L"BareDialog.exe");
+        double a = TimeOneStart(PathBesideThisProgram(L"Morvanta.exe"));
+        double b = TimeOneStart(PathBesideThisProgram(L"BareDialog.exe"));
         if (a < 0 || b < 0) {
             fprintf(stderr, "a dialog did not appear\n");
             return 1;
