@@ -14,6 +14,7 @@ static std::map<void *, int> s_bufferNumbers;
 
 static void *CountingAllocate(size_t count, size_t size)
 {
+    g_textCounts.requested++;
     g_textCounts.cchLast = count;
     void *block = s_failAllocations ? NULL : calloc(count, size);
     if (block == NULL)

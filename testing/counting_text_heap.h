@@ -10,6 +10,7 @@
 #include <vector>
 
 struct TextCounts {
+    int requested; // failed allocations included
     int allocated;
     int released;
     size_t cchLast; // characters asked for by the last allocation

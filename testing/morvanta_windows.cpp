@@ -69,6 +69,13 @@ BoxSeen ReadBox(HWND hwndBox)
     box.text = WindowText(GetDlgItem(hwndBox, 0xFFFF));
     box.hwndOwner = GetWindow(hwndBox, GW_OWNER);
     box.yesNo = GetDlgItem(hwndBox, IDYES) != NULL && GetDlgItem(hwndBox, IDNO) != NULL;
+    box.defaultButton = 0;
+    for (int id : {IDOK, IDYES, IDNO}) {
+        HWND hwndButton = GetDlgItem(hwndBox, id);
+        if (hwndButton != NULL && (GetWindowLongW(hwndButton, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            box.defaultButton = id;
+    }
+    box.topmost = (GetWindowLongW(hwndBox, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     box.icon = IconOf(hwndBox);
     return box;
 }

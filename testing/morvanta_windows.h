@@ -39,7 +39,9 @@ HWND FindMorvantaWindow(DWORD pid, bool wantDialog);
 struct BoxSeen {
     std::wstring text;
     HWND hwndOwner;
-    bool yesNo;       // Yes and No buttons, else a single OK
+    bool yesNo;        // Yes and No buttons, else a single OK
+    int defaultButton; // the button Enter presses
+    bool topmost;
     std::string icon; // "warning", "question", "information", "none" or "other"; only in-process
 };
 BoxSeen ReadBox(HWND hwndBox);

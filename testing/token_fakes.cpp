@@ -10,10 +10,9 @@ static BOOL WINAPI FakeOpenProcessToken(HANDLE hProcess, DWORD dwAccess, PHANDLE
 {
     g_tokenSeen.opens++;
     g_tokenSeen.openAccess = dwAccess;
-    if (hProcess != GetCurrentProcess() || !s_script.tokenOpens)
-        return FALSE;
+    // Even a failed open leaves a handle behind, which must not be closed.
     *phToken = g_tokenSeen.hToken = CreateEventW(NULL, FALSE, FALSE, NULL);
-    return TRUE;
+    return hProcess == GetCurrentProcess() && s_script.tokenOpens;
 }
 
 static BOOL WINAPI FakeLookupPrivilegeValueW(LPCWSTR pszSystem, LPCWSTR pszName, PLUID pLuid)

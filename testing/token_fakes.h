@@ -1,6 +1,6 @@
 // Fakes of the restart's four advapi32 functions: each does what the script
-// says and records what it was given. The token handed out is a real event
-// handle, so that closing it can be observed.
+// says and records what it was given. The token handed out, also by a failed
+// open, is a real event handle, so that closing it can be observed.
 #ifndef MORVANTA_TESTING_TOKEN_FAKES_H
 #define MORVANTA_TESTING_TOKEN_FAKES_H
 

@@ -53,9 +53,10 @@ TEST_F(RestartSystemTest, FailureTable)
         EXPECT_EQ(row.script.tokenOpens ? 1 : 0, g_tokenSeen.lookups);
         EXPECT_EQ(row.script.tokenOpens && row.script.privilegeKnown ? 1 : 0, g_tokenSeen.adjusts);
         EXPECT_EQ(row.requestMade ? 1 : 0, g_tokenSeen.requests);
+        EXPECT_EQ(!row.script.tokenOpens, IsHandleOpen(g_tokenSeen.hToken)) << "closed exactly when it was opened";
+        CloseHandle(g_tokenSeen.hToken);
         if (row.script.tokenOpens) {
             EXPECT_TRUE(g_tokenSeen.lookupArgsRight);
-            EXPECT_FALSE(IsHandleOpen(g_tokenSeen.hToken)) << "the token is closed on every path";
         }
         if (row.script.tokenOpens && row.script.privilegeKnown) {
             EXPECT_TRUE(g_tokenSeen.adjustArgsRight);

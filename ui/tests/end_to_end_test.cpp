@@ -103,6 +103,7 @@ class EndToEnd : public testing::Test {
             EXPECT_EQ(MessageTextOf(idText), box.text);
             EXPECT_TRUE(box.hwndOwner == NULL);
             EXPECT_FALSE(box.yesNo);
+            EXPECT_FALSE(box.topmost);
             PostClick(hwndBox, IDOK);
         }
         EXPECT_EQ(1u, Finish());
@@ -138,6 +139,7 @@ TEST_F(EndToEnd, TypicalRunStoresOnlyTheNewSize)
     EXPECT_EQ(MessageTextOf(IDS_RESTART_PROMPT), box.text);
     EXPECT_EQ(hwnd, box.hwndOwner);
     EXPECT_TRUE(box.yesNo);
+    EXPECT_EQ(IDYES, box.defaultButton);
     // No: a run of the real program is outside every in-process guard, and
     // no test reaches a real shutdown request, not even Wine's stub.
     PostClick(hwndBox, IDNO);

@@ -59,6 +59,8 @@ class HeapSizeDialog : public testing::Test {
         EXPECT_EQ(std::wstring(pszText), box.text);
         EXPECT_EQ(ownedByDialog ? record.hwndDialog : NULL, box.hwndOwner);
         EXPECT_EQ(yesNo, box.yesNo);
+        EXPECT_EQ(yesNo ? IDYES : IDOK, box.defaultButton);
+        EXPECT_FALSE(box.topmost);
         EXPECT_EQ(icon, box.icon);
     }
 };

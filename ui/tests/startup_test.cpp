@@ -104,6 +104,8 @@ TEST_F(Startup, RefusalsComeBeforeTheDialogWithoutOwner)
         EXPECT_EQ(MessageTextOf(c.idText), record.boxes[0].text);
         EXPECT_TRUE(record.boxes[0].hwndOwner == NULL);
         EXPECT_FALSE(record.boxes[0].yesNo);
+        EXPECT_EQ(IDOK, record.boxes[0].defaultButton);
+        EXPECT_FALSE(record.boxes[0].topmost);
         EXPECT_EQ(c.icon, record.boxes[0].icon);
         EXPECT_EQ(c.log, g_fake.log) << "no registry call before the platform test";
         EXPECT_EQ(sizeof(OSVERSIONINFOA), s_versionInfoSize);
