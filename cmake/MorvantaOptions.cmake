@@ -38,12 +38,25 @@ function(morvanta_product_flags target)
     morvanta_warnings(${target})
 endfunction()
 
-# A shipped Windows program: GUI subsystem, wWinMain, unused code and symbols dropped.
+# A shipped Windows program: GUI subsystem, wWinMain, unused code and symbols
+# dropped, and the image flags that binary-hardening checks look for. ASLR
+# and DEP are the linkers' defaults; terminal-server aware spares the program
+# Remote Desktop's INI and registry compatibility mapping, which it does not
+# need. A 32-bit image also declares its exception handling: MinGW's code
+# registers no SEH frames (unwinding is DWARF-2), so it says so ("no SEH");
+# MSVC's run-time library does use SEH, so it gets a SafeSEH table instead.
 function(morvanta_windows_program target)
     morvanta_product_flags(${target})
     if(MSVC)
-        target_link_options(${target} PRIVATE /OPT:REF /OPT:ICF)
+        target_link_options(${target} PRIVATE /OPT:REF /OPT:ICF /TSAWARE)
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            target_link_options(${target} PRIVATE /SAFESEH)
+        endif()
     elseif(MINGW)
-        target_link_options(${target} PRIVATE -municode -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+        target_link_options(${target} PRIVATE -municode -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>
+            -Wl,--tsaware)
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            target_link_options(${target} PRIVATE -Wl,--no-seh)
+        endif()
     endif()
 endfunction()

@@ -1,5 +1,5 @@
-// The executable's headers: machine, GUI subsystem, and an import table that
-// names only system DLLs (no C++ runtime DLLs, and no advapi32, which is
+// The executable's headers: machine, GUI subsystem, the shipped build's
+// hardening flags, and an import table that names only system DLLs (no C++ runtime DLLs, and no advapi32, which is
 // bound at first use).
 #include <windows.h>
 
@@ -74,6 +74,21 @@ TEST(PeHeaders, MachineAndSubsystem)
     }
     EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, view.pNt32->OptionalHeader.Subsystem); // same offset in PE32+
 }
+
+#ifdef __MINGW32__
+TEST(PeHeaders, HardeningFlagsOfTheShippedBuild)
+{
+    // The shipped program is the 32-bit MinGW build: ASLR, DEP, no SEH
+    // handlers and terminal-server aware, and nothing else.
+    PeView view = {};
+    ASSERT_TRUE(Load(&view));
+    if (ExpectedMachine() != IMAGE_FILE_MACHINE_I386)
+        GTEST_SKIP() << "a 64-bit test build; its run also checks the shipped 32-bit program";
+    EXPECT_EQ(IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
+                  IMAGE_DLLCHARACTERISTICS_NO_SEH | IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
+              view.pNt32->OptionalHeader.DllCharacteristics);
+}
+#endif
 
 TEST(PeHeaders, ImportsOnlySystemDlls)
 {
