@@ -8,20 +8,22 @@ static const WideChar kSharedSectionKeyword[] = WIDE_TEXT("SharedSection=");
 static const size_t kKeywordChars = sizeof(kSharedSectionKeyword) / sizeof(WideChar) - 1;
 
 // Character classes are ASCII only, so every platform and locale reads the
-// same size from the same text.
+// same size from the same text. This departs on purpose from the platform's
+// wide-character classification, which would count, say, a fullwidth digit
+// or a no-break space and so read a size that depends on the machine.
 static bool IsConversionSpace(WideChar ch)
 {
-    return (ch >= 0x09 && ch <= 0x0D) || ch == u' ';
+    return (ch >= 0x09 && ch <= 0x0D) || ch == WIDE_TEXT(' ');
 }
 
 static bool IsDecimalDigit(WideChar ch)
 {
-    return ch >= u'0' && ch <= u'9';
+    return ch >= WIDE_TEXT('0') && ch <= WIDE_TEXT('9');
 }
 
 static bool IsStopChar(WideChar ch)
 {
-    return ch == 0 || ch == u' ' || ch == u',';
+    return ch == 0 || ch == WIDE_TEXT(' ') || ch == WIDE_TEXT(',');
 }
 
 static bool StartsWithKeyword(const WideChar *psz)
@@ -44,8 +46,8 @@ static WideChar *FindHeapSizeField(const WideChar *pszText)
 
     // Only a space or the end stops the search for the first comma: tabs,
     // letters and '=' before it belong to the first number's run.
-    for (psz += kKeywordChars; *psz != 0 && *psz != u' '; psz++) {
-        if (*psz == u',')
+    for (psz += kKeywordChars; *psz != 0 && *psz != WIDE_TEXT(' '); psz++) {
+        if (*psz == WIDE_TEXT(','))
             return const_cast<WideChar *>(psz + 1);
     }
     return NULL;
@@ -62,17 +64,17 @@ static HeapSizeKb ConvertDecimal(const WideChar *psz)
         psz++;
 
     bool negate = false;
-    if (*psz == u'-') {
+    if (*psz == WIDE_TEXT('-')) {
         negate = true;
         psz++;
-    } else if (*psz == u'+') {
+    } else if (*psz == WIDE_TEXT('+')) {
         psz++;
     }
 
     HeapSizeKb value = 0;
     bool overflow = false;
     for (; IsDecimalDigit(*psz); psz++) {
-        HeapSizeKb digit = static_cast<HeapSizeKb>(*psz - u'0');
+        HeapSizeKb digit = static_cast<HeapSizeKb>(*psz - WIDE_TEXT('0'));
         if (value < kLimit || (value == kLimit && digit <= kLastDigit))
             value = value * 10 + digit;
         else
@@ -98,7 +100,7 @@ static void FormatDecimal(HeapSizeKb value, WideChar (&szDigits)[kHeapSizeTextCh
     WideChar szReversed[kHeapSizeTextChars] = {};
     size_t cch = 0;
     do {
-        szReversed[cch++] = static_cast<WideChar>(u'0' + value % 10);
+        szReversed[cch++] = static_cast<WideChar>(WIDE_TEXT('0') + value % 10);
         value /= 10;
     } while (value != 0);
 
@@ -117,6 +119,8 @@ WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newS
     // ten, so the text grows by at most nine characters; the old text has at
     // most dataBytes / 2 rounded up characters.
     size_t cchCapacity = dataBytes / 2 + kHeapSizeTextChars;
+    // Refused rather than handed to the bounded copy, which would refuse it
+    // only after a buffer of gigabytes had been asked for.
     if (cchCapacity > kMaxBoundedChars)
         return NULL;
     WideChar *pszNew = AllocateText(cchCapacity);
@@ -141,7 +145,8 @@ WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newS
         status = BoundedAppend(pszNew, cchCapacity, pszRest);
 
     // A cut would store a truncated command line: only a text longer than
-    // its dataBytes claims can cause one, and it is refused whole.
+    // its dataBytes claims can cause one, and it is refused whole, the
+    // caller's text put back as it was.
     if (status != kBoundedOk) {
         *pszField = chFieldStart;
         ReleaseText(pszNew);

@@ -24,6 +24,10 @@ bool QuerySubsystemValue(HKEY hKey, WCHAR **ppszText, DWORD *pcbData)
 
     if (LazyRegQueryValueExW(hKey, kWindowsValueName, NULL, NULL, NULL, &cbData) != ERROR_SUCCESS)
         goto fail;
+    // A size within 3 of 4 GiB is refused: adding the 2 bytes below and
+    // rounding up to whole characters would wrap the 32-bit count, a tiny
+    // buffer would be allocated, and the read would be told of a far larger
+    // one and write past it. No real value comes near; this is a guard.
     if (cbData > MAXDWORD - 3)
         goto fail;
 

@@ -12,16 +12,14 @@
 
 HeapSizeKb g_currentHeapSizeKb;
 
-// Holding an arrow speeds the spinner up: 1 at first, 256 after 8 seconds.
-static const UDACCEL kSpinAcceleration[] = {{0, 1}, {2, 8}, {4, 16}, {6, 64}, {8, 256}};
-
 void OnInitHeapSizeDialog(HWND hwndDlg)
 {
     HKEY hKey = NULL;
     WCHAR *pszText = NULL;
     DWORD cbData = 0;
     HWND hwndSpin = NULL;
-    UDACCEL accel[ARRAYSIZE(kSpinAcceleration)];
+    // Holding an arrow speeds the spinner up: 1 at first, 256 after 8 seconds.
+    UDACCEL accel[] = {{0, 1}, {2, 8}, {4, 16}, {6, 64}, {8, 256}};
 
     OpenSubsystemKey(KEY_QUERY_VALUE, &hKey);
     if (hKey != NULL) {
@@ -46,7 +44,6 @@ void OnInitHeapSizeDialog(HWND hwndDlg)
                  static_cast<WPARAM>(g_currentHeapSizeKb / 2),
                  static_cast<LPARAM>(static_cast<INT>(g_currentHeapSizeKb * 2)));
     SendMessageW(hwndSpin, UDM_SETPOS32, 0, static_cast<LPARAM>(static_cast<INT>(g_currentHeapSizeKb)));
-    CopyMemory(accel, kSpinAcceleration, sizeof accel);
     SendMessageW(hwndSpin, UDM_SETACCEL, ARRAYSIZE(accel), reinterpret_cast<LPARAM>(accel));
 }
 
@@ -58,14 +55,14 @@ void OnApplyHeapSize(HWND hwndDlg)
     DWORD cbData = 0;
     BOOL fPositionError = TRUE; // stays set when the control does not answer
     HeapSizeKb newSizeKb = 0;
-    bool done = false;
+    bool endDialog = false; // the size is unchanged, or the new one is stored
 
     newSizeKb = static_cast<HeapSizeKb>(SendMessageW(
         GetDlgItem(hwndDlg, IDC_HEAPSIZE_SPIN), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&fPositionError)));
     if (fPositionError)
         newSizeKb = 0;
-    done = newSizeKb == g_currentHeapSizeKb;
-    if (newSizeKb == 0 || done)
+    endDialog = newSizeKb == g_currentHeapSizeKb;
+    if (newSizeKb == 0 || endDialog)
         goto finish;
 
     // Read afresh and write under one handle: the rewrite keeps whatever
@@ -81,7 +78,7 @@ void OnApplyHeapSize(HWND hwndDlg)
     if (StoreSubsystemValue(hKey, pszNewText) != ERROR_SUCCESS)
         goto release;
 
-    done = true;
+    endDialog = true;
     if (ShowMessage(hwndDlg, IDS_RESTART_PROMPT, MB_YESNO | MB_ICONQUESTION) == IDYES && !RestartSystem())
         ShowMessage(hwndDlg, IDS_RESTART_FAILED, MB_ICONWARNING);
 
@@ -91,7 +88,7 @@ release:
     CloseSubsystemKey(hKey);
 
 finish:
-    if (done)
+    if (endDialog)
         EndDialog(hwndDlg, 0);
     else
         ShowMessage(hwndDlg, IDS_WRITE_FAILED, MB_ICONWARNING);
