@@ -94,8 +94,7 @@ HeapSizeKb ReadHeapSize(const WideChar *pszText)
     return ConvertDecimal(pszField);
 }
 
-// Most significant digit first, no sign, grouping or leading zeros.
-static void FormatDecimal(HeapSizeKb value, WideChar (&szDigits)[kHeapSizeTextChars])
+void FormatHeapSize(HeapSizeKb value, WideChar (&szDigits)[kHeapSizeTextChars])
 {
     WideChar szReversed[kHeapSizeTextChars] = {};
     size_t cch = 0;
@@ -133,7 +132,7 @@ WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newS
         pszRest++;
 
     WideChar szDigits[kHeapSizeTextChars] = {};
-    FormatDecimal(newSizeKb, szDigits);
+    FormatHeapSize(newSizeKb, szDigits);
 
     // The prefix up to and including the comma, the new digits, then the
     // rest of the command line from the character that ended the old field.

@@ -16,6 +16,10 @@ const size_t kHeapSizeTextChars = 11;
 // The value of the heap field of a terminated text, or 0 when there is none.
 HeapSizeKb ReadHeapSize(const WideChar *pszText);
 
+// The unsigned decimal text of a size: most significant digit first, no
+// sign, grouping or leading zeros; 0 gives "0".
+void FormatHeapSize(HeapSizeKb value, WideChar (&szDigits)[kHeapSizeTextChars]);
+
 // Builds a copy of the text with the heap field replaced by newSizeKb and
 // everything else kept. dataBytes is the registry's data size of the text.
 // Returns a buffer of dataBytes / 2 + kHeapSizeTextChars characters, zero

@@ -7,22 +7,10 @@
 
 #include "heap_size_dialog.h"
 #include "message.h"
+#include "nt_family.h"
 #include "program.h"
 #include "resource.h"
 #include "subsystem_store.h"
-
-// The one path that runs outside the NT family: narrow calls only, and no
-// advapi32 yet.
-static bool IsNtFamily(void)
-{
-    OSVERSIONINFOA versionInfo = {};
-    versionInfo.dwOSVersionInfoSize = sizeof versionInfo;
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996) // the platform id is all we read, and it is not shimmed
-#endif
-    GetVersionExA(&versionInfo);
-    return versionInfo.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
 
 int RunHeapSizeProgram(void)
 {
