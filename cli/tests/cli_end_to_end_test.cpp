@@ -1,0 +1,347 @@
+// MorvantaCli.exe run from this driver as a deployment tool runs it: exit
+// codes through GetExitCodeProcess (Wine's own launcher keeps only their low
+// byte), standard output and error through pipes, and the value's bytes and
+// type afterwards. Every row writes the real SubSystems key, so these run
+// only under Wine and put everything back.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "machine_state.h"
+#include "morvanta_windows.h"
+
+namespace {
+
+struct CliRun {
+    DWORD exitCode;
+    std::string out, err;
+};
+
+std::string ReadAll(HANDLE hRead)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD cbRead = 0;
+    while (ReadFile(hRead, buffer, sizeof buffer, &cbRead, NULL) && cbRead > 0)
+        text.append(buffer, cbRead);
+    return text;
+}
+
+// Runs MorvantaCli.exe with the arguments; without handles it gets no
+// standard handles at all, as some agents and services start programs.
+bool RunCli(const std::wstring &args, CliRun *pRun, bool withHandles = true)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE hOutRead = NULL, hOutWrite = NULL, hErrRead = NULL, hErrWrite = NULL;
+    if (!CreatePipe(&hOutRead, &hOutWrite, &inherit, 1 << 16) || !CreatePipe(&hErrRead, &hErrWrite, &inherit, 1 << 16))
+        return false;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = withHandles ? hOutWrite : NULL;
+    startup.hStdError = withHandles ? hErrWrite : NULL;
+    std::wstring commandLine = L"\"" + PathBesideThisProgram(L"MorvantaCli.exe") + L"\" " + args;
+    PROCESS_INFORMATION process = {};
+    bool ran =
+        CreateProcessW(NULL, &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process);
+    CloseHandle(hOutWrite);
+    CloseHandle(hErrWrite);
+    if (ran) {
+        if (WaitForSingleObject(process.hProcess, kWaitMs) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, kWaitMs);
+            ran = false;
+        }
+        GetExitCodeProcess(process.hProcess, &pRun->exitCode);
+        pRun->out = ReadAll(hOutRead);
+        pRun->err = ReadAll(hErrRead);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(hOutRead);
+    CloseHandle(hErrRead);
+    return ran;
+}
+
+std::string Utf8(const std::wstring &text)
+{
+    int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
+    std::string utf8(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], cb, NULL, NULL);
+    return utf8;
+}
+
+bool DenyQuery()
+{
+    return SetSubsystemsKeyDacl(L"D:(D;;0x1;;;WD)(A;;KA;;;WD)");
+}
+bool DenySet()
+{
+    return SetSubsystemsKeyDacl(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)");
+}
+bool OlderPlatform()
+{
+    return SetAppDefaultsVersion(L"MorvantaCli.exe", L"win98");
+}
+
+const char kUsage[] = "Usage: MorvantaCli";
+const char kError[] = "MorvantaCli: ";
+
+struct Row {
+    const char *name;
+    const wchar_t *args;
+    std::wstring value; // seeded as REG_EXPAND_SZ; empty: no key at all
+    bool (*pfnPrepare)();
+    DWORD exitCode;
+    std::string out;    // exact, or the start of the usage text
+    const char *err;    // NULL: nothing; else how it starts
+    std::wstring after; // empty: the value as it was
+};
+
+class CliEndToEnd : public testing::Test {
+  protected:
+    std::unique_ptr<MachineStateGuard> machine;
+
+    void SetUp() override
+    {
+        SKIP_UNLESS_WINE();
+        machine.reset(new MachineStateGuard);
+    }
+    void TearDown() override
+    {
+        machine.reset();
+    }
+
+    void RunRows(const Row *pRows, size_t count)
+    {
+        for (const Row *pRow = pRows; pRow < pRows + count; pRow++) {
+            const Row &row = *pRow;
+            SCOPED_TRACE(row.name);
+            MachineStateGuard rowState; // each row's DACL and AppDefaults go again
+            ASSERT_TRUE(SetAppDefaultsVersion(L"MorvantaCli.exe", NULL));
+            ASSERT_TRUE(row.value.empty() ? DeleteSubsystemsKey() : PutSubsystemsValue(row.value));
+            if (row.pfnPrepare != NULL) {
+                ASSERT_TRUE(row.pfnPrepare());
+            }
+            DWORD typeBefore = 0, typeAfter = 0;
+            Bytes before, after;
+            bool presentBefore = ReadSubsystemsValue(&typeBefore, &before);
+
+            CliRun run = {};
+            ASSERT_TRUE(RunCli(row.args, &run));
+            EXPECT_EQ(row.exitCode, run.exitCode);
+            if (row.out == kUsage) {
+                EXPECT_EQ(0u, run.out.find(kUsage)) << run.out;
+            } else {
+                EXPECT_EQ(row.out, run.out);
+            }
+            if (row.err == NULL) {
+                EXPECT_EQ("", run.err);
+            } else {
+                EXPECT_EQ(0u, run.err.find(row.err)) << run.err;
+                EXPECT_EQ("\r\n", run.err.substr(run.err.size() - 2));
+            }
+            EXPECT_EQ(presentBefore, ReadSubsystemsValue(&typeAfter, &after));
+            if (presentBefore) {
+                EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), typeAfter) << "the type is kept";
+            }
+            EXPECT_EQ(row.after.empty() ? before : BytesOf(row.after), after);
+        }
+    }
+};
+
+TEST_F(CliEndToEnd, ShowAndTheReadFailures)
+{
+    const std::wstring typical = TypicalValue();
+    const Row rows[] = {
+        {"show", L"show", typical, NULL, 0, "3072\r\n", NULL, L""},
+        {"no command is show", L"", typical, NULL, 0, "3072\r\n", NULL, L""},
+        {"commands ignore case", L"ShOw", typical, NULL, 0, "3072\r\n", NULL, L""},
+        {"help", L"--help", typical, NULL, 0, kUsage, NULL, L""},
+        {"help the Windows way", L"/?", typical, NULL, 0, kUsage, NULL, L""},
+        {"no key", L"show", L"", NULL, ERROR_INVALID_DATA, "", kError, L""},
+        {"no heap field",
+         L"show",
+         L"csrss.exe SharedSection=1024 Windows=On",
+         NULL,
+         ERROR_INVALID_DATA,
+         "",
+         kError,
+         L""},
+        {"field of 0", L"show", TypicalValue(L"1024,0,512"), NULL, ERROR_INVALID_DATA, "", kError, L""},
+        {"key not readable", L"show", typical, DenyQuery, ERROR_ACCESS_DENIED, "", kError, L""},
+        {"older platform", L"show", typical, OlderPlatform, 1, "", kError, L""},
+    };
+    RunRows(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST_F(CliEndToEnd, SetRewritesOnlyTheFieldOrNothing)
+{
+    const std::wstring typical = TypicalValue();
+    const std::wstring huge = TypicalValue(L"1024,3000000000,512");
+    const std::wstring unicode =
+        L"%SystemRoot%\\system32\\csrss.exe Caf\u00e9=\u4e2d\u6587 SharedSection=1024,3072,512";
+    const std::wstring unicodeAfter =
+        L"%SystemRoot%\\system32\\csrss.exe Caf\u00e9=\u4e2d\u6587 SharedSection=1024,4096,512";
+    const Row rows[] = {
+        {"in range",
+         L"set 4096",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The desktop heap size changed from 3072 KB to 4096 KB; it takes effect when Windows restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,4096,512")},
+        {"half",
+         L"SET 1536",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The desktop heap size changed from 3072 KB to 1536 KB; it takes effect when Windows restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,1536,512")},
+        {"double",
+         L"set 6144",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The desktop heap size changed from 3072 KB to 6144 KB; it takes effect when Windows restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,6144,512")},
+        {"already stored",
+         L"set 3072",
+         typical,
+         NULL,
+         0,
+         "The desktop heap size is already 3072 KB; nothing changed.\r\n",
+         NULL,
+         L""},
+        {"below half",
+         L"set 1535",
+         typical,
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 1536 and 6144 KB.",
+         L""},
+        {"above double", L"set 6145", typical, NULL, ERROR_INVALID_PARAMETER, "", kError, L""},
+        {"zero",
+         L"set 0",
+         TypicalValue(L"1024,1,512"),
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 1 and 2 KB.",
+         L""},
+        {"huge value: double is capped, not wrapped",
+         L"set 4294967295",
+         huge,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The desktop heap size changed from 3000000000 KB to 4294967295 KB; it takes effect when Windows "
+         "restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,4294967295,512")},
+        {"ten digits above the cap",
+         L"set 9999999999",
+         huge,
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 1500000000 and 4294967295 KB.",
+         L""},
+        {"dry run", L"set 4096 --dry-run", typical, NULL, 0, Utf8(TypicalValue(L"1024,4096,512")) + "\r\n", NULL, L""},
+        {"dry run in capitals",
+         L"SET 4096 --DRY-RUN",
+         typical,
+         NULL,
+         0,
+         Utf8(TypicalValue(L"1024,4096,512")) + "\r\n",
+         NULL,
+         L""},
+        {"dry run of a text outside ASCII, as UTF-8",
+         L"set 4096 --dry-run",
+         unicode,
+         NULL,
+         0,
+         Utf8(unicodeAfter) + "\r\n",
+         NULL,
+         L""},
+        {"a text outside ASCII stored as it was",
+         L"set 4096",
+         unicode,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The desktop heap size changed from 3072 KB to 4096 KB; it takes effect when Windows restarts.\r\n",
+         NULL,
+         unicodeAfter},
+        {"write denied",
+         L"set 4096",
+         typical,
+         DenySet,
+         ERROR_ACCESS_DENIED,
+         "",
+         "MorvantaCli: an elevated administrator",
+         L""},
+        {"write denied, dry run reads only",
+         L"set 4096 --dry-run",
+         typical,
+         DenySet,
+         0,
+         Utf8(TypicalValue(L"1024,4096,512")) + "\r\n",
+         NULL,
+         L""},
+        {"a field the codec will not rewrite",
+         L"set 4096",
+         TypicalValue(L"1024,+3072,512"),
+         NULL,
+         ERROR_INVALID_DATA,
+         "",
+         kError,
+         L""},
+        {"no key", L"set 4096", L"", NULL, ERROR_INVALID_DATA, "", kError, L""},
+        {"older platform", L"set 4096", typical, OlderPlatform, 1, "", kError, L""},
+    };
+    RunRows(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST_F(CliEndToEnd, BadArgumentsWriteNothing)
+{
+    const std::wstring typical = TypicalValue();
+    const wchar_t *const badArguments[] = {L"set",
+                                           L"set +4096",
+                                           L"set 4,096",
+                                           L"set 4096k",
+                                           L"set 00000004096",
+                                           L"set --dry-run 4096",
+                                           L"set 4096 --dry-run x",
+                                           L"set 4096 --dryrun",
+                                           L"show now",
+                                           L"frobnicate",
+                                           L"-?"};
+    for (const wchar_t *pszArgs : badArguments) {
+        const Row row = {"bad arguments", pszArgs, typical, NULL, ERROR_INVALID_PARAMETER, "", kUsage, L""};
+        SCOPED_TRACE(testing::Message() << std::string(pszArgs, pszArgs + wcslen(pszArgs)));
+        RunRows(&row, 1);
+    }
+}
+
+TEST_F(CliEndToEnd, ExitCodeDoesNotDependOnTheOutput)
+{
+    ASSERT_TRUE(PutSubsystemsValue(TypicalValue()));
+    CliRun run = {};
+    ASSERT_TRUE(RunCli(L"set 4096", &run, false));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), run.exitCode);
+    DWORD dwType = 0;
+    Bytes stored;
+    ASSERT_TRUE(ReadSubsystemsValue(&dwType, &stored));
+    EXPECT_EQ(BytesOf(TypicalValue(L"1024,4096,512")), stored);
+    // Run again before the restart: the new size is found already stored.
+    ASSERT_TRUE(RunCli(L"set 4096", &run, false));
+    EXPECT_EQ(0u, run.exitCode);
+}
+
+} // namespace
