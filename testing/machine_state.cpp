@@ -4,7 +4,7 @@
 #include <sddl.h>
 #include <winternl.h>
 
-static const WCHAR kAppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\Morvanta.exe";
+static const WCHAR kAppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\";
 
 std::wstring TypicalValue(const std::wstring &sharedSection)
 {
@@ -93,15 +93,15 @@ bool SetSubsystemsKeyDacl(const wchar_t *pszSddl)
     return set;
 }
 
-bool SetMorvantaAppDefaultsVersion(const wchar_t *pszVersion)
+bool SetAppDefaultsVersion(const wchar_t *pszProgram, const wchar_t *pszVersion)
 {
+    std::wstring path = kAppDefaultsPath + std::wstring(pszProgram);
     if (pszVersion == NULL) {
-        LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaultsPath);
+        LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
         return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }
     HKEY hKey = NULL;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaultsPath, 0, NULL, 0, KEY_SET_VALUE, NULL, &hKey, NULL) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &hKey, NULL) != ERROR_SUCCESS)
         return false;
     LONG status = RegSetValueExW(hKey,
                                  L"Version",
@@ -147,6 +147,7 @@ MachineStateGuard::~MachineStateGuard()
         else
             RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSubsystemsKeyPath, L"Windows");
     }
-    restored = SetMorvantaAppDefaultsVersion(NULL) && restored;
+    restored = SetAppDefaultsVersion(L"Morvanta.exe", NULL) && restored;
+    restored = SetAppDefaultsVersion(L"MorvantaCli.exe", NULL) && restored;
     EXPECT_TRUE(restored) << "the machine state a test changed could not be put back";
 }

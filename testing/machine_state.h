@@ -40,12 +40,13 @@ bool DeleteSubsystemsKey();
 // Sets the DACL of the SubSystems key from an SDDL string.
 bool SetSubsystemsKeyDacl(const wchar_t *pszSddl);
 
-// Makes Wine report another Windows version to Morvanta.exe (NULL: none).
-bool SetMorvantaAppDefaultsVersion(const wchar_t *pszVersion);
+// Makes Wine report another Windows version to one program (NULL: its own).
+bool SetAppDefaultsVersion(const wchar_t *pszProgram, const wchar_t *pszVersion);
 
 // Takes the state of the SubSystems key on construction and puts it back on
-// destruction, DACL first, and removes Morvanta's AppDefaults entry, which
-// no test run starts with; a failure to put things back fails the test.
+// destruction, DACL first, and removes the AppDefaults entries of
+// Morvanta.exe and MorvantaCli.exe, which no test run starts with; a failure
+// to put things back fails the test.
 class MachineStateGuard {
   public:
     MachineStateGuard();

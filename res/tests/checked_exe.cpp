@@ -5,17 +5,19 @@
 
 #include "morvanta_windows.h"
 
-std::wstring CheckedExePath()
+std::wstring CheckedExePath(const wchar_t *pszProgram)
 {
-    const wchar_t *pszNamed = _wgetenv(L"MORVANTA_EXE");
-    return pszNamed != NULL && *pszNamed != 0 ? pszNamed : PathBesideThisProgram(L"Morvanta.exe");
+    const wchar_t *pszShipped = _wgetenv(L"MORVANTA_SHIPPED_DIR");
+    if (pszShipped != NULL && *pszShipped != 0)
+        return std::wstring(pszShipped) + L"\\" + pszProgram;
+    return PathBesideThisProgram(pszProgram);
 }
 
 WORD ExpectedMachine()
 {
-    // An executable named from outside is the shipped 32-bit one.
-    const wchar_t *pszNamed = _wgetenv(L"MORVANTA_EXE");
-    if (pszNamed != NULL && *pszNamed != 0)
+    // Programs in a folder named from outside are the shipped 32-bit ones.
+    const wchar_t *pszShipped = _wgetenv(L"MORVANTA_SHIPPED_DIR");
+    if (pszShipped != NULL && *pszShipped != 0)
         return IMAGE_FILE_MACHINE_I386;
     return sizeof(void *) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
 }

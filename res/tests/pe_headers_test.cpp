@@ -1,4 +1,4 @@
-// The executable's headers: machine, GUI subsystem, the shipped build's
+// The executables' headers: machine, subsystem, the shipped build's
 // hardening flags, and an import table that names only system DLLs (no C++ runtime DLLs, and no advapi32, which is
 // bound at first use).
 #include <windows.h>
@@ -19,9 +19,9 @@ struct PeView {
     WORD magic;
 };
 
-bool Load(PeView *pView)
+bool Load(PeView *pView, const wchar_t *pszProgram)
 {
-    pView->bytes = ReadWholeFile(CheckedExePath());
+    pView->bytes = ReadWholeFile(CheckedExePath(pszProgram));
     if (pView->bytes.size() < sizeof(IMAGE_DOS_HEADER))
         return false;
     const IMAGE_DOS_HEADER *pDos = reinterpret_cast<const IMAGE_DOS_HEADER *>(pView->bytes.data());
@@ -64,38 +64,47 @@ std::set<std::string> ImportedDlls(const PeView &view)
     return names;
 }
 
-TEST(PeHeaders, MachineAndSubsystem)
+// The dialog program and its console companion, and what each may import.
+const struct {
+    const wchar_t *name;
+    WORD subsystem;
+    std::set<std::string> imports;
+} kPrograms[] = {
+    {L"Morvanta.exe", IMAGE_SUBSYSTEM_WINDOWS_GUI, {"comctl32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"}},
+    {L"MorvantaCli.exe", IMAGE_SUBSYSTEM_WINDOWS_CUI, {"kernel32.dll", "msvcrt.dll"}},
+};
+
+TEST(PeHeaders, MachineSubsystemAndImports)
 {
-    PeView view = {};
-    ASSERT_TRUE(Load(&view));
-    EXPECT_EQ(ExpectedMachine(), view.pNt32->FileHeader.Machine);
-    if (ExpectedMachine() == IMAGE_FILE_MACHINE_I386) {
-        EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, view.magic);
+    for (const auto &program : kPrograms) {
+        SCOPED_TRACE(program.name);
+        PeView view = {};
+        ASSERT_TRUE(Load(&view, program.name));
+        EXPECT_EQ(ExpectedMachine(), view.pNt32->FileHeader.Machine);
+        if (ExpectedMachine() == IMAGE_FILE_MACHINE_I386) {
+            EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, view.magic);
+        }
+        EXPECT_EQ(program.subsystem, view.pNt32->OptionalHeader.Subsystem); // same offset in PE32+
+        EXPECT_EQ(program.imports, ImportedDlls(view));
     }
-    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, view.pNt32->OptionalHeader.Subsystem); // same offset in PE32+
 }
 
 #ifdef __MINGW32__
 TEST(PeHeaders, HardeningFlagsOfTheShippedBuild)
 {
-    // The shipped program is the 32-bit MinGW build: ASLR, DEP, no SEH
+    // The shipped programs are the 32-bit MinGW build: ASLR, DEP, no SEH
     // handlers and terminal-server aware, and nothing else.
-    PeView view = {};
-    ASSERT_TRUE(Load(&view));
     if (ExpectedMachine() != IMAGE_FILE_MACHINE_I386)
-        GTEST_SKIP() << "a 64-bit test build; its run also checks the shipped 32-bit program";
-    EXPECT_EQ(IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
-                  IMAGE_DLLCHARACTERISTICS_NO_SEH | IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
-              view.pNt32->OptionalHeader.DllCharacteristics);
+        GTEST_SKIP() << "a 64-bit test build; its run also checks the shipped 32-bit programs";
+    for (const auto &program : kPrograms) {
+        SCOPED_TRACE(program.name);
+        PeView view = {};
+        ASSERT_TRUE(Load(&view, program.name));
+        EXPECT_EQ(IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
+                      IMAGE_DLLCHARACTERISTICS_NO_SEH | IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
+                  view.pNt32->OptionalHeader.DllCharacteristics);
+    }
 }
 #endif
-
-TEST(PeHeaders, ImportsOnlySystemDlls)
-{
-    PeView view = {};
-    ASSERT_TRUE(Load(&view));
-    std::set<std::string> expected = {"comctl32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"};
-    EXPECT_EQ(expected, ImportedDlls(view));
-}
 
 } // namespace

@@ -35,13 +35,13 @@ class Resources : public testing::Test {
         ASSERT_TRUE(s_hExe != NULL) << "cannot load the executable as data, error " << GetLastError();
     }
 
-    static std::vector<BYTE> Raw(LPCWSTR type, LPCWSTR name)
+    static std::vector<BYTE> Raw(LPCWSTR type, LPCWSTR name, HMODULE hModule = s_hExe)
     {
-        HRSRC hInfo = FindResourceExW(s_hExe, type, name, kEnglishUs);
+        HRSRC hInfo = FindResourceExW(hModule, type, name, kEnglishUs);
         if (hInfo == NULL)
             return std::vector<BYTE>();
-        const BYTE *pb = static_cast<const BYTE *>(LockResource(LoadResource(s_hExe, hInfo)));
-        return std::vector<BYTE>(pb, pb + SizeofResource(s_hExe, hInfo));
+        const BYTE *pb = static_cast<const BYTE *>(LockResource(LoadResource(hModule, hInfo)));
+        return std::vector<BYTE>(pb, pb + SizeofResource(hModule, hInfo));
     }
 };
 HMODULE Resources::s_hExe;
@@ -92,16 +92,23 @@ BOOL CALLBACK CollectType(HMODULE hModule, LPWSTR pszType, LONG_PTR lParam)
 
 TEST_F(Resources, NothingElseAndEnglishOnly)
 {
-    std::map<std::wstring, std::set<WORD>> found;
-    EnumResourceTypesW(s_hExe, CollectType, reinterpret_cast<LONG_PTR>(&found));
     const std::set<WORD> us = {kEnglishUs};
-    std::map<std::wstring, std::set<WORD>> expected = {
-        {L"5/101", us}, // RT_DIALOG IDD_HEAPSIZE
-        {L"6/7", us},   // RT_STRING block 7
-        {L"16/1", us},  // RT_VERSION
-        {L"24/1", us},  // RT_MANIFEST
-    };
+    std::map<std::wstring, std::set<WORD>> found, expected = {
+                                                      {L"5/101", us}, // RT_DIALOG IDD_HEAPSIZE
+                                                      {L"6/7", us},   // RT_STRING block 7
+                                                      {L"16/1", us},  // RT_VERSION
+                                                      {L"24/1", us},  // RT_MANIFEST
+                                                  };
+    EnumResourceTypesW(s_hExe, CollectType, reinterpret_cast<LONG_PTR>(&found));
     EXPECT_EQ(expected, found);
+
+    // The console companion carries its version block and nothing else.
+    HMODULE hCli = LoadLibraryExW(CheckedExePath(L"MorvantaCli.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(hCli != NULL);
+    found.clear();
+    EnumResourceTypesW(hCli, CollectType, reinterpret_cast<LONG_PTR>(&found));
+    FreeLibrary(hCli);
+    EXPECT_EQ((std::map<std::wstring, std::set<WORD>>{{L"16/1", us}}), found);
 }
 
 // Reads a dialog template the way the dialog manager does.
@@ -267,9 +274,14 @@ std::wstring Text(const std::vector<BYTE> &value)
     return std::wstring(reinterpret_cast<const wchar_t *>(value.data()), value.size() / 2);
 }
 
-TEST_F(Resources, VersionBlock)
+struct ProgramVersion {
+    const wchar_t *program;
+    const wchar_t *comments, *description, *internalName;
+};
+
+// The same version numbers in both programs, each with its own description and name.
+void ExpectVersionBlock(const std::vector<BYTE> &raw, const ProgramVersion &version)
 {
-    std::vector<BYTE> raw = Raw(RT_VERSION, MAKEINTRESOURCEW(1));
     VersionNode root;
     ASSERT_TRUE(ParseVersionNode(raw.data(), raw.data(), raw.data() + raw.size(), &root));
     EXPECT_EQ(L"VS_VERSION_INFO", root.key);
@@ -298,11 +310,11 @@ TEST_F(Resources, VersionBlock)
     EXPECT_EQ(L"040904b0", table.key);
 
     const std::pair<std::wstring, std::wstring> expected[] = {
-        {L"Comments", L"Utility for changing the desktop heap size on Windows 2000/XP and later"},
-        {L"FileDescription", L"Morvanta"},
+        {L"Comments", version.comments},
+        {L"FileDescription", version.description},
         {L"FileVersion", L"1.1.0.0"},
-        {L"InternalName", L"Morvanta"},
-        {L"OriginalFilename", L"Morvanta.exe"},
+        {L"InternalName", version.internalName},
+        {L"OriginalFilename", version.program},
         {L"ProductName", L" Morvanta"},
         {L"ProductVersion", L"1.1"},
         {L"SpecialBuild", L"Retail Unicode x32"},
@@ -320,6 +332,27 @@ TEST_F(Resources, VersionBlock)
     ASSERT_EQ(1u, varFileInfo.children.size());
     EXPECT_EQ(L"Translation", varFileInfo.children[0].key);
     EXPECT_EQ(std::vector<BYTE>({0x09, 0x04, 0xB0, 0x04}), varFileInfo.children[0].value);
+}
+
+TEST_F(Resources, VersionBlocks)
+{
+    const ProgramVersion morvanta = {L"Morvanta.exe",
+                                     L"Utility for changing the desktop heap size on Windows 2000/XP and later",
+                                     L"Morvanta",
+                                     L"Morvanta"};
+    const ProgramVersion cli = {L"MorvantaCli.exe",
+                                L"Console companion for changing the desktop heap size on Windows 2000/XP and later",
+                                L"Morvanta command line",
+                                L"MorvantaCli"};
+    {
+        SCOPED_TRACE("Morvanta.exe");
+        ExpectVersionBlock(Raw(RT_VERSION, MAKEINTRESOURCEW(1)), morvanta);
+    }
+    SCOPED_TRACE("MorvantaCli.exe");
+    HMODULE hCli = LoadLibraryExW(CheckedExePath(L"MorvantaCli.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(hCli != NULL);
+    ExpectVersionBlock(Raw(RT_VERSION, MAKEINTRESOURCEW(1), hCli), cli);
+    FreeLibrary(hCli);
 }
 
 TEST_F(Resources, ManifestBytes)
