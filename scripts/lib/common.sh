@@ -119,17 +119,20 @@ seed_subsystems_value() {
     fi
 }
 
-# A second build of the shipped program in another directory must give the
+# A second build of the shipped programs in another directory must give the
 # same bytes: no time stamps and no build paths.
 check_reproducible() {
+    local program
     rm -rf build/repro-i686
     configure_windows build/repro-i686 i686 -DMORVANTA_TESTS=OFF
-    cmake --build build/repro-i686 --target Morvanta >/dev/null
-    if ! cmp build/win-i686/bin/Morvanta.exe build/repro-i686/bin/Morvanta.exe; then
-        echo "Morvanta.exe is not reproducible: two builds differ" >&2
-        return 1
-    fi
-    echo "Reproducible: $(sha256sum build/win-i686/bin/Morvanta.exe | cut -d' ' -f1)"
+    cmake --build build/repro-i686 --target Morvanta MorvantaCli >/dev/null
+    for program in Morvanta.exe MorvantaCli.exe; do
+        if ! cmp "build/win-i686/bin/$program" "build/repro-i686/bin/$program"; then
+            echo "$program is not reproducible: two builds differ" >&2
+            return 1
+        fi
+        echo "Reproducible: $program $(sha256sum "build/win-i686/bin/$program" | cut -d' ' -f1)"
+    done
 }
 
 # The layout, then clang-tidy and cppcheck over the product code: core/
@@ -137,17 +140,17 @@ check_reproducible() {
 # commands of build/native and build/win-i686.
 run_static_analysis() {
     local sources
-    sources=$(find core platform ui res testing -name '*.cpp' -o -name '*.h' | sort)
+    sources=$(find core platform ui cli res testing -name '*.cpp' -o -name '*.h' | sort)
     clang-format --dry-run --Werror $sources
     check_test_safety
     clang-tidy --quiet -p build/native core/*.cpp 2> >(grep -v 'warnings generated' >&2)
-    clang-tidy --quiet -p build/win-i686 --extra-arg=--target=i686-w64-mingw32 platform/*.cpp ui/*.cpp \
+    clang-tidy --quiet -p build/win-i686 --extra-arg=--target=i686-w64-mingw32 platform/*.cpp ui/*.cpp cli/*.cpp \
         2> >(grep -v 'warnings generated' >&2)
     local cppcheck_flags=(--enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr
         --quiet --std=c++17 -I core -I platform -I res -I ui)
     cppcheck "${cppcheck_flags[@]}" core/*.cpp
-    cppcheck "${cppcheck_flags[@]}" --platform=win32W --library=windows -D_WIN32 -DUNICODE -D_UNICODE \
-        platform/*.cpp ui/*.cpp
+    cppcheck "${cppcheck_flags[@]}" -I cli --platform=win32W --library=windows -D_WIN32 -DUNICODE -D_UNICODE \
+        platform/*.cpp ui/*.cpp cli/*.cpp
     echo "Static analysis: clean"
 }
 
@@ -156,7 +159,7 @@ run_static_analysis() {
 # request (their fakes and the Lazy wrappers are named otherwise).
 check_test_safety() {
     local tests found
-    tests=$(find core/tests core/fuzz platform/tests ui/tests res/tests testing -name '*.cpp' -o -name '*.h' | sort)
+    tests=$(find core/tests core/fuzz platform/tests ui/tests cli/tests res/tests testing -name '*.cpp' -o -name '*.h' | sort)
     found=$(grep -nE '(^|[^A-Za-z_])(LookupAdvapiFunction|AdjustTokenPrivileges|InitiateSystemShutdown(Ex)?[AW]?)[[:space:]]*[(),;=]' \
         $tests | grep -vE '^[^:]+:[0-9]+:[[:space:]]*//' |
         grep -v '^testing/advapi_guard.cpp:.*LookupAdvapiFunction(pszName)' || true)

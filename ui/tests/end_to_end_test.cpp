@@ -26,7 +26,7 @@ class EndToEnd : public testing::Test {
         SKIP_UNLESS_WINE();
         machine.reset(new MachineStateGuard);
         // A known start whatever an earlier, interrupted run left behind.
-        ASSERT_TRUE(SetMorvantaAppDefaultsVersion(NULL));
+        ASSERT_TRUE(SetAppDefaultsVersion(L"Morvanta.exe", NULL));
         ASSERT_TRUE(PutSubsystemsValue(TypicalValue()));
     }
     void TearDown() override
@@ -183,7 +183,7 @@ TEST_F(EndToEnd, DeniedWriteAccessRefusesAtStart)
 
 TEST_F(EndToEnd, OlderPlatformIsRefused)
 {
-    ASSERT_TRUE(SetMorvantaAppDefaultsVersion(L"win98"));
+    ASSERT_TRUE(SetAppDefaultsVersion(L"Morvanta.exe", L"win98"));
     ExpectRefusal(IDS_NOT_SUPPORTED);
 }
 
