@@ -18,39 +18,11 @@ namespace {
 
 std::vector<std::string> s_lookups;
 
-// Stubs with the real signatures, each answering a value of its own, so that
-// a wrapper bound to the wrong name shows.
-LONG WINAPI StubOpen(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)
+// A stub with the real signature of whichever function it stands for,
+// answering a value of its own, so that a wrapper bound to the wrong name shows.
+template <int kAnswer, typename Result, typename... Args> Result WINAPI Stub(Args...)
 {
-    return 101;
-}
-LONG WINAPI StubQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
-{
-    return 102;
-}
-LONG WINAPI StubSet(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *, DWORD)
-{
-    return 103;
-}
-LONG WINAPI StubClose(HKEY)
-{
-    return 104;
-}
-BOOL WINAPI StubOpenToken(HANDLE, DWORD, PHANDLE)
-{
-    return 105;
-}
-BOOL WINAPI StubLookupPrivilege(LPCWSTR, LPCWSTR, PLUID)
-{
-    return 106;
-}
-BOOL WINAPI StubAdjust(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD)
-{
-    return 107;
-}
-BOOL WINAPI StubShutdown(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD)
-{
-    return 108;
+    return kAnswer;
 }
 
 template <typename Proc> AdvapiFunction AsFunction(Proc pfn)
@@ -62,14 +34,14 @@ AdvapiFunction StubLookup(LPCSTR pszName)
 {
     s_lookups.push_back(pszName);
     const std::pair<const char *, AdvapiFunction> stubs[] = {
-        {"RegOpenKeyExW", AsFunction(StubOpen)},
-        {"RegQueryValueExW", AsFunction(StubQuery)},
-        {"RegSetValueExW", AsFunction(StubSet)},
-        {"RegCloseKey", AsFunction(StubClose)},
-        {"OpenProcessToken", AsFunction(StubOpenToken)},
-        {"LookupPrivilegeValueW", AsFunction(StubLookupPrivilege)},
-        {"AdjustTokenPrivileges", AsFunction(StubAdjust)},
-        {"InitiateSystemShutdownExW", AsFunction(StubShutdown)},
+        {"RegOpenKeyExW", AsFunction<RegOpenKeyExWProc>(Stub<101>)},
+        {"RegQueryValueExW", AsFunction<RegQueryValueExWProc>(Stub<102>)},
+        {"RegSetValueExW", AsFunction<RegSetValueExWProc>(Stub<103>)},
+        {"RegCloseKey", AsFunction<RegCloseKeyProc>(Stub<104>)},
+        {"OpenProcessToken", AsFunction<OpenProcessTokenProc>(Stub<105>)},
+        {"LookupPrivilegeValueW", AsFunction<LookupPrivilegeValueWProc>(Stub<106>)},
+        {"AdjustTokenPrivileges", AsFunction<AdjustTokenPrivilegesProc>(Stub<107>)},
+        {"InitiateSystemShutdownExW", AsFunction<InitiateSystemShutdownExWProc>(Stub<108>)},
     };
     for (const auto &stub : stubs) {
         if (lstrcmpA(stub.first, pszName) == 0)
