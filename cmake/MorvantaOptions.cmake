@@ -38,8 +38,8 @@ function(morvanta_product_flags target)
     morvanta_warnings(${target})
 endfunction()
 
-# A shipped Windows program: GUI subsystem, wWinMain, unused code and symbols
-# dropped, and the image flags that binary-hardening checks look for. ASLR
+# A shipped Windows program (GUI with wWinMain or console with wmain, as its
+# add_executable says): unused code and symbols dropped, and the image flags that binary-hardening checks look for. ASLR
 # and DEP are the linkers' defaults; terminal-server aware spares the program
 # Remote Desktop's INI and registry compatibility mapping, which it does not
 # need. A 32-bit image also declares its exception handling: MinGW's code

@@ -18,7 +18,6 @@
 #include "machine_state.h"
 #include "message_texts.h"
 #include "program.h"
-#include "startup.h"
 
 namespace {
 
