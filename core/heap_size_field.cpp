@@ -35,22 +35,39 @@ static bool StartsWithKeyword(const WideChar *psz)
     return true;
 }
 
-// The first character of the heap field, or NULL when the text has none.
-static WideChar *FindHeapSizeField(const WideChar *pszText)
+// The character just after the first keyword, or NULL when there is none.
+static WideChar *FindSharedSectionNumbers(const WideChar *pszText)
 {
     const WideChar *psz = pszText;
     while (*psz != 0 && !StartsWithKeyword(psz))
         psz++;
     if (*psz == 0)
         return NULL;
+    return const_cast<WideChar *>(psz + kKeywordChars);
+}
+
+// The first character of the heap field, or NULL when the text has none.
+static WideChar *FindHeapSizeField(const WideChar *pszText)
+{
+    WideChar *psz = FindSharedSectionNumbers(pszText);
+    if (psz == NULL)
+        return NULL;
 
     // Only a space or the end stops the search for the first comma: tabs,
     // letters and '=' before it belong to the first number's run.
-    for (psz += kKeywordChars; *psz != 0 && *psz != WIDE_TEXT(' '); psz++) {
+    for (; *psz != 0 && *psz != WIDE_TEXT(' '); psz++) {
         if (*psz == WIDE_TEXT(','))
-            return const_cast<WideChar *>(psz + 1);
+            return psz + 1;
     }
     return NULL;
+}
+
+// The stop character that ends the field run starting at psz.
+static WideChar *FindFieldEnd(WideChar *psz)
+{
+    while (!IsStopChar(*psz))
+        psz++;
+    return psz;
 }
 
 // Unsigned decimal conversion with strtoul's rules: leading white space, one
@@ -108,16 +125,19 @@ void FormatHeapSize(HeapSizeKb value, WideChar (&szDigits)[kHeapSizeTextChars])
     szDigits[cch] = 0;
 }
 
-WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb)
+// The text up to pszCut, then pszInsert and the digits of newSizeKb, then the
+// text from pszRest, in a fresh buffer of cchCapacity characters; NULL when
+// the buffer cannot be had or the result would be cut. The caller's text is
+// cut at pszCut to copy its prefix, and put back unless keepCut asks that a
+// successful rewrite leave it cut.
+static WideChar *AssembleRewrite(WideChar *pszText,
+                                 WideChar *pszCut,
+                                 const WideChar *pszInsert,
+                                 HeapSizeKb newSizeKb,
+                                 const WideChar *pszRest,
+                                 size_t cchCapacity,
+                                 bool keepCut)
 {
-    WideChar *pszField = FindHeapSizeField(pszText);
-    if (pszField == NULL || !IsDecimalDigit(*pszField))
-        return NULL;
-
-    // The old field holds at least one character and the new number at most
-    // ten, so the text grows by at most nine characters; the old text has at
-    // most dataBytes / 2 rounded up characters.
-    size_t cchCapacity = dataBytes / 2 + kHeapSizeTextChars;
     // Refused rather than handed to the bounded copy, which would refuse it
     // only after a buffer of gigabytes had been asked for.
     if (cchCapacity > kMaxBoundedChars)
@@ -126,18 +146,16 @@ WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newS
     if (pszNew == NULL)
         return NULL;
 
-    const WideChar chFieldStart = *pszField;
-    const WideChar *pszRest = pszField + 1;
-    while (!IsStopChar(*pszRest))
-        pszRest++;
-
     WideChar szDigits[kHeapSizeTextChars] = {};
     FormatHeapSize(newSizeKb, szDigits);
 
-    // The prefix up to and including the comma, the new digits, then the
-    // rest of the command line from the character that ended the old field.
-    *pszField = 0;
+    const WideChar chCut = *pszCut;
+    *pszCut = 0;
     BoundedStatus status = BoundedCopy(pszNew, cchCapacity, pszText);
+    if (!keepCut)
+        *pszCut = chCut; // the rest may start right here
+    if (status == kBoundedOk)
+        status = BoundedAppend(pszNew, cchCapacity, pszInsert);
     if (status == kBoundedOk)
         status = BoundedAppend(pszNew, cchCapacity, szDigits);
     if (status == kBoundedOk)
@@ -147,9 +165,70 @@ WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newS
     // its dataBytes claims can cause one, and it is refused whole, the
     // caller's text put back as it was.
     if (status != kBoundedOk) {
-        *pszField = chFieldStart;
+        *pszCut = chCut;
         ReleaseText(pszNew);
         return NULL;
     }
     return pszNew;
+}
+
+WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb)
+{
+    WideChar *pszField = FindHeapSizeField(pszText);
+    if (pszField == NULL || !IsDecimalDigit(*pszField))
+        return NULL;
+
+    // The old field holds at least one character and the new number at most
+    // ten, so the text grows by at most nine characters; the old text has at
+    // most dataBytes / 2 rounded up characters. The prefix ends with the
+    // comma; the rest starts at the character that ended the old field.
+    const size_t cchCapacity = dataBytes / 2 + kHeapSizeTextChars;
+    return AssembleRewrite(pszText, pszField, WIDE_TEXT(""), newSizeKb, FindFieldEnd(pszField + 1), cchCapacity, true);
+}
+
+void ReadSharedSectionSizes(const WideChar *pszText, SharedSectionSizes *pSizes)
+{
+    const WideChar *pszNumbers = FindSharedSectionNumbers(pszText);
+    WideChar *pszField = FindHeapSizeField(pszText);
+
+    pSizes->sharedKb = pszNumbers != NULL ? ConvertDecimal(pszNumbers) : 0;
+    pSizes->interactiveKb = pszField != NULL ? ConvertDecimal(pszField) : 0;
+    pSizes->nonInteractiveKb = pSizes->interactiveKb;
+    if (pszField != NULL) {
+        const WideChar *pszEnd = FindFieldEnd(pszField);
+        if (*pszEnd == WIDE_TEXT(','))
+            pSizes->nonInteractiveKb = ConvertDecimal(pszEnd + 1);
+    }
+}
+
+WideChar *ReplaceNonInteractiveHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb)
+{
+    WideChar *pszField = FindHeapSizeField(pszText);
+    if (pszField == NULL)
+        return NULL;
+
+    WideChar *pszEnd = FindFieldEnd(pszField);
+    WideChar *pszCut = NULL;
+    const WideChar *pszInsert = WIDE_TEXT("");
+    const WideChar *pszRest = NULL;
+    if (*pszEnd == WIDE_TEXT(',')) {
+        pszCut = pszEnd + 1; // the third number, replaced like the heap field
+        if (!IsDecimalDigit(*pszCut))
+            return NULL;
+        pszRest = FindFieldEnd(pszCut + 1);
+    } else {
+        // No third number: one goes right after a well-formed heap field,
+        // before the space or end that closed it.
+        if (!IsDecimalDigit(*pszField))
+            return NULL;
+        pszCut = pszEnd;
+        pszInsert = WIDE_TEXT(",");
+        pszRest = pszEnd;
+    }
+
+    // As for the heap field, and two characters more: the inserted comma,
+    // and the half character of an odd data size, which the rounded-down
+    // count leaves out while the text may still fill it.
+    const size_t cchCapacity = dataBytes / 2 + kHeapSizeTextChars + 2;
+    return AssembleRewrite(pszText, pszCut, pszInsert, newSizeKb, pszRest, cchCapacity, false);
 }

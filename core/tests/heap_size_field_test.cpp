@@ -93,14 +93,73 @@ TEST(HeapSizeField, ReadAndRewriteFollowTheFieldRules)
         WideString text = Widen(c.text);
         ModelVerdict model = ModelHeapSize(text, WithTerminator(text), c.newSizeKb);
         EXPECT_EQ(c.size, model.size);
-        EXPECT_EQ(c.result != NULL, model.hasDigitField && model.fits);
+        EXPECT_EQ(c.result != NULL, model.heapField.hasDigitField && model.heapField.fits);
         if (c.result != NULL) {
-            EXPECT_EQ(Narrow(Widen(c.result)), Narrow(model.rewritten));
+            EXPECT_EQ(Narrow(Widen(c.result)), Narrow(model.heapField.rewritten));
         }
         CodecJudgement judgement = Judge(text, WithTerminator(text), c.newSizeKb); // the codec against the model
         EXPECT_EQ("", judgement.broken);
         EXPECT_EQ(c.size, judgement.size);
         EXPECT_EQ(c.result != NULL, judgement.replaced);
+    }
+}
+
+// A text, its three numbers, and what ReplaceNonInteractiveHeapSize makes
+// of it with the new size (NULL: refused).
+struct SizesCase {
+    const char *text;
+    HeapSizeKb sharedKb, interactiveKb, nonInteractiveKb;
+    HeapSizeKb newSizeKb;
+    const char *result;
+};
+
+TEST(SharedSectionSizes, ReadAllThreeAndRewriteTheThird)
+{
+    std::string xpAfter = kXpValue;
+    xpAfter.replace(xpAfter.find(",512"), 4, ",1024");
+    const SizesCase cases[] = {
+        {kXpValue, 1024, 3072, 512, 1024, xpAfter.c_str()},
+        {"SharedSection=1024,3072,512", 1024, 3072, 512, 1024, "SharedSection=1024,3072,1024"},
+        {"SharedSection=1024,3072 Windows=On", 1024, 3072, 3072, 4096, "SharedSection=1024,3072,4096 Windows=On"},
+        {"SharedSection=1024,3072", 1024, 3072, 3072, 4294967295u, "SharedSection=1024,3072,4294967295"},
+        {"SharedSection=1024,3072K", 1024, 3072, 3072, 8, "SharedSection=1024,3072K,8"}, // after the whole run
+        {"SharedSection=1024,3072,512,9 x", 1024, 3072, 512, 768, "SharedSection=1024,3072,768,9 x"},
+        {"SharedSection=1024,3072,512K x", 1024, 3072, 512, 768, "SharedSection=1024,3072,768 x"},
+        {"SharedSection=1024,3072,0005", 1024, 3072, 5, 768, "SharedSection=1024,3072,768"},
+        {"SharedSection=1024,3072,0", 1024, 3072, 0, 768, "SharedSection=1024,3072,768"}, // 0 is not judged
+        {"SharedSection=1024,3072,", 1024, 3072, 0, 768, NULL},                           // an empty third
+        {"SharedSection=1024,3072,,512", 1024, 3072, 0, 768, NULL},
+        {"SharedSection=1024,3072, 512", 1024, 3072, 512, 768, NULL}, // read like the heap field, not rewritten
+        {"SharedSection=1024,3072,+512", 1024, 3072, 512, 768, NULL},
+        {"SharedSection=1024,3072,-1", 1024, 3072, 4294967295u, 768, NULL},
+        {"SharedSection=1024,3072,99999999999", 1024, 3072, 4294967295u, 768, "SharedSection=1024,3072,768"},
+        {"SharedSection=1024,,512", 1024, 0, 512, 768, "SharedSection=1024,,768"},
+        {"SharedSection=1024,+3072", 1024, 3072, 3072, 768, NULL},     // nothing goes after a malformed field
+        {"SharedSection=1024, 3072,512", 1024, 3072, 3072, 768, NULL}, // a space ends SharedSection
+        {"SharedSection=1024,", 1024, 0, 0, 768, NULL},
+        {"SharedSection=1024 x,3,4", 1024, 0, 0, 768, NULL},
+        {"SharedSection=,3072,512", 0, 3072, 512, 768, "SharedSection=,3072,768"},
+        {"SharedSection=\t+1024k,3072,512", 1024, 3072, 512, 768, "SharedSection=\t+1024k,3072,768"},
+        {"SharedSection= 7,3072,512", 7, 0, 0, 768, NULL},
+        {"SharedSection=99999999999,1,2", 4294967295u, 1, 2, 3, "SharedSection=99999999999,1,3"},
+        {"sharedsection=1024,3072,512", 0, 0, 0, 768, NULL},
+        {"xSharedSection=1,2,3 SharedSection=4,5,6", 1, 2, 3, 9, "xSharedSection=1,2,9 SharedSection=4,5,6"},
+    };
+    for (const SizesCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.text << " -> " << c.newSizeKb);
+        WideString text = Widen(c.text);
+        ModelVerdict model = ModelHeapSize(text, WithTerminator(text), c.newSizeKb);
+        EXPECT_EQ(c.sharedKb, model.sharedKb);
+        EXPECT_EQ(c.interactiveKb, model.size);
+        EXPECT_EQ(c.nonInteractiveKb, model.nonInteractiveKb);
+        EXPECT_EQ(c.result != NULL, model.thirdNumber.hasDigitField && model.thirdNumber.fits);
+        if (c.result != NULL) {
+            EXPECT_EQ(Narrow(Widen(c.result)), Narrow(model.thirdNumber.rewritten));
+        }
+        CodecJudgement judgement = Judge(text, WithTerminator(text), c.newSizeKb);
+        EXPECT_EQ("", judgement.broken);
+        EXPECT_EQ(c.nonInteractiveKb, judgement.sizes.nonInteractiveKb);
+        EXPECT_EQ(c.result != NULL, judgement.thirdReplaced);
     }
 }
 
@@ -124,6 +183,7 @@ struct DataSizeCase {
     uint32_t dataBytes;
     bool failAllocation;
     bool replaced;
+    bool thirdReplaced; // a third number inserted needs one character more, and the comma
 };
 
 TEST(ReplaceHeapSize, DataSizesAndAllocation)
@@ -132,23 +192,24 @@ TEST(ReplaceHeapSize, DataSizesAndAllocation)
     // characters and its terminator, so dataBytes / 2 + 11 must reach 30.
     const char kShort[] = "SharedSection=1024,7";
     const DataSizeCase cases[] = {
-        {"stored with its terminator", kShort, 42, false, true},
-        {"stored without a terminator", kShort, 40, false, true},
-        {"odd count, last unit half data", kShort, 39, false, true},
-        {"odd count past the terminator", kShort, 43, false, true},
-        {"understated: the rewrite would be cut", "SharedSection=1024,7,512 Windows=On", 20, false, false},
-        {"understated by one character too many", kShort, 37, false, false},
-        {"understated, yet the result fits", kShort, 38, false, true},
-        {"allocation fails", kShort, 42, true, false},
-        {"capacity at the limit is asked for", kShort, 0xFFFFFFE9u, false, false},
-        {"capacity above the limit is refused", kShort, 0xFFFFFFEAu, false, false},
-        {"largest data size", kShort, 0xFFFFFFFFu, false, false},
+        {"stored with its terminator", kShort, 42, false, true, true},
+        {"stored without a terminator", kShort, 40, false, true, true},
+        {"odd count, last unit half data", kShort, 39, false, true, true},
+        {"odd count past the terminator", kShort, 43, false, true, true},
+        {"understated: the rewrite would be cut", "SharedSection=1024,7,512 Windows=On", 20, false, false, false},
+        {"understated by one character too many", kShort, 37, false, false, false},
+        {"understated, yet the result fits", kShort, 38, false, true, true},
+        {"allocation fails", kShort, 42, true, false, false},
+        {"capacity at the limit is asked for", kShort, 0xFFFFFFE9u, false, false, false},
+        {"capacity above the limit is refused", kShort, 0xFFFFFFEAu, false, false, false},
+        {"largest data size", kShort, 0xFFFFFFFFu, false, false, false},
     };
     for (const DataSizeCase &c : cases) {
         SCOPED_TRACE(c.name);
         CodecJudgement judgement = Judge(Widen(c.text), c.dataBytes, 4294967295u, c.failAllocation);
         EXPECT_EQ("", judgement.broken);
         EXPECT_EQ(c.replaced, judgement.replaced);
+        EXPECT_EQ(c.thirdReplaced, judgement.thirdReplaced);
     }
 }
 
@@ -175,7 +236,8 @@ const char *const kZeros[] = {"", "", "0", "000"};
 const char *const kNumbers[] = {
     "7", "3072", "20480", "4294967295", "4294967296", "429496729", "4294967290", "99999999999", "0", ""};
 const char *const kTails[] = {"", "", "K", "\t7", "x", "="};
-const char *const kRests[] = {"", ",512", " Windows=On", ",512 SharedSection=1,2", ",", " ", ",512,9,8", ",,"};
+const char *const kRests[] = {
+    "", ",512", " Windows=On", ",512 SharedSection=1,2", ",", " ", ",512,9,8", ",,", ",0", ", 512", ",+512", ",512K x"};
 const WideChar kOddUnits[] = {0x0663, 0xFF13, 0x00A0, 0x3000, 0xD800, 0};
 const HeapSizeKb kNewSizes[] = {0, 1, 8, 4096, 12288, 429496729, 4294967295u};
 
@@ -187,7 +249,7 @@ template <size_t N> const char *Pick(const char *const (&pieces)[N])
 TEST(ReplaceHeapSize, AgreesWithTheModelOverGeneratedTexts)
 {
     srand(20261208);
-    int replaced = 0, refused = 0;
+    int replaced = 0, refused = 0, thirdReplaced = 0, thirdRefused = 0;
     for (int round = 0; round < 30000; round++) {
         std::string ascii = std::string(Pick(kLeads)) + Pick(kKeywords);
         for (int i = rand() % 3; i > 0; i--)
@@ -205,9 +267,12 @@ TEST(ReplaceHeapSize, AgreesWithTheModelOverGeneratedTexts)
         CodecJudgement judgement = Judge(text, dataBytes, newSizeKb, rand() % 20 == 0);
         ASSERT_EQ("", judgement.broken) << Narrow(text) << " (" << dataBytes << " bytes) -> " << newSizeKb;
         (judgement.replaced ? replaced : refused)++;
+        (judgement.thirdReplaced ? thirdReplaced : thirdRefused)++;
     }
-    EXPECT_GT(replaced, 2000); // the generator reaches both outcomes
+    EXPECT_GT(replaced, 2000); // the generator reaches every outcome
     EXPECT_GT(refused, 2000);
+    EXPECT_GT(thirdReplaced, 2000);
+    EXPECT_GT(thirdRefused, 2000);
 }
 
 } // namespace

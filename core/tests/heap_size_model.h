@@ -13,16 +13,26 @@
 #include "heap_size_field.h"
 #include "wide_text.h"
 
-// What the rules say of one text: the size read and, for a rewrite with the
-// given data size and new size, whether it must succeed and to what.
-struct ModelVerdict {
-    HeapSizeKb size;
-    bool hasDigitField;   // a field whose first character is an ASCII digit
-    size_t fieldStart;    // index of that first character
-    uint64_t capacity;    // dataBytes / 2 + 11
+// What the rules say of one rewrite: whether it is attempted (the number to
+// replace, or the heap field a third number goes after, starts with an ASCII
+// digit), the buffer it asks for, and the text it must give.
+struct ModelRewrite {
+    bool hasDigitField;
+    size_t cutAt;         // where the caller's text is left cut on success; npos: kept whole
+    uint64_t capacity;    // dataBytes / 2 + 11 for the heap field, + 13 for the third number
     bool capacityRefused; // above 2147483647: refused before any allocation
     bool fits;            // the rewritten text and its terminator fit the capacity
     WideString rewritten;
+};
+
+// What the rules say of one text: the three numbers read and, for the given
+// data size and new size, the rewrite of the heap field and of the third number.
+struct ModelVerdict {
+    HeapSizeKb size; // the heap field, the interactive size
+    HeapSizeKb sharedKb;
+    HeapSizeKb nonInteractiveKb;
+    ModelRewrite heapField;
+    ModelRewrite thirdNumber;
 };
 
 // text: the units before the first zero.
@@ -38,9 +48,11 @@ struct CodecCall {
 };
 
 struct CodecJudgement {
-    std::string broken; // empty when both operations agree with the model
+    std::string broken; // empty when every operation agrees with the model
     HeapSizeKb size;    // what ReadHeapSize gave
     bool replaced;      // ReplaceHeapSize returned a text
+    SharedSectionSizes sizes;
+    bool thirdReplaced; // ReplaceNonInteractiveHeapSize returned a text
 };
 
 CodecJudgement JudgeCodec(const CodecCall &call);
