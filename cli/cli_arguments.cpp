@@ -29,7 +29,9 @@ bool ParseCliArguments(int argc, const wchar_t *const *argv, CliRequest *pReques
 {
     pRequest->action = kCliShow;
     pRequest->newSizeKb = 0;
+    pRequest->nonInteractive = false;
     pRequest->dryRun = false;
+    pRequest->json = false;
 
     if (argc <= 1)
         return true;
@@ -37,12 +39,25 @@ bool ParseCliArguments(int argc, const wchar_t *const *argv, CliRequest *pReques
         pRequest->action = kCliHelp;
         return true;
     }
-    if (argc == 2 && IsArgument(argv[1], L"show"))
-        return true;
-    if ((argc == 3 || argc == 4) && IsArgument(argv[1], L"set") && ParseSize(argv[2], &pRequest->newSizeKb)) {
-        pRequest->action = kCliSet;
-        pRequest->dryRun = argc == 4;
-        return argc == 3 || IsArgument(argv[3], L"--dry-run");
+    if (IsArgument(argv[1], L"show")) {
+        pRequest->nonInteractive = argc == 3;
+        return argc == 2 || (argc == 3 && IsArgument(argv[2], L"--non-interactive"));
     }
-    return false;
+    if (IsArgument(argv[1], L"status")) {
+        pRequest->action = kCliStatus;
+        pRequest->json = argc == 3;
+        return argc == 2 || (argc == 3 && IsArgument(argv[2], L"--json"));
+    }
+    if (!IsArgument(argv[1], L"set") || argc < 3 || !ParseSize(argv[2], &pRequest->newSizeKb))
+        return false;
+    pRequest->action = kCliSet;
+    for (int i = 3; i < argc; i++) {
+        bool *pOption = IsArgument(argv[i], L"--dry-run")           ? &pRequest->dryRun
+                        : IsArgument(argv[i], L"--non-interactive") ? &pRequest->nonInteractive
+                                                                    : NULL;
+        if (pOption == NULL || *pOption)
+            return false; // an unknown option, or one given twice
+        *pOption = true;
+    }
+    return true;
 }

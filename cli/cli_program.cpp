@@ -1,35 +1,55 @@
-// The console companion: show, set and its dry run.
+// The console companion: show, set and its dry run, and the status report.
 #include "cli_program.h"
 
 #include <windows.h>
 
 #include "cli_arguments.h"
 #include "cli_output.h"
+#include "cli_status.h"
 #include "heap_size_field.h"
 #include "nt_family.h"
 #include "subsystem_store.h"
 #include "text_buffer.h"
 
 static const WCHAR kUsage[] = L"Usage: MorvantaCli [show]\r\n"
-                              L"       MorvantaCli set SIZE [--dry-run]\r\n"
+                              L"       MorvantaCli show --non-interactive\r\n"
+                              L"       MorvantaCli set SIZE [--non-interactive] [--dry-run]\r\n"
+                              L"       MorvantaCli status [--json]\r\n"
                               L"       MorvantaCli --help | /?\r\n"
                               L"\r\n"
-                              L"Shows or sets the size in KB of the interactive desktop heap, the second\r\n"
-                              L"number of SharedSection= in the Windows subsystem command line. SIZE is\r\n"
-                              L"digits only and lies between half and double the current size. --dry-run\r\n"
-                              L"prints the value as it would be written and writes nothing.\r\n"
+                              L"Sizes are in KB and come from SharedSection= in the Windows subsystem command\r\n"
+                              L"line: its second number sizes the interactive desktop heap (the user's desktops),\r\n"
+                              L"its third the non-interactive one (the desktops of services and what they start;\r\n"
+                              L"without a third number they get the interactive size).\r\n"
                               L"\r\n"
-                              L"Exit codes: 0 shown or nothing to do, 3010 stored (restart pending),\r\n"
-                              L"87 bad argument or size out of range, 13 value cannot be read or\r\n"
-                              L"rewritten, 5 access denied, 1 not Windows 2000/XP or later, else the\r\n"
-                              L"error with which Windows refused to store the value.\r\n";
+                              L"show prints the interactive size, or with --non-interactive the non-interactive\r\n"
+                              L"one. set stores SIZE as the interactive size, or with --non-interactive as the\r\n"
+                              L"non-interactive one (adding the third number when there is none); SIZE is\r\n"
+                              L"digits only and lies between half and double the current size of that heap.\r\n"
+                              L"--dry-run prints the value as it would be written and writes nothing. status\r\n"
+                              L"prints all three sizes as configured for the next start and as in effect now,\r\n"
+                              L"read from this session's subsystem process; --json prints them as one line.\r\n"
+                              L"\r\n"
+                              L"Exit codes: 0 shown or nothing to do (status: no restart pending), 3010 stored\r\n"
+                              L"(status: a restart is pending), 1168 status cannot tell, 87 bad argument or size\r\n"
+                              L"out of range, 13 value cannot be read or rewritten, 5 access denied, 1 not\r\n"
+                              L"Windows 2000/XP or later, else the error with which Windows refused to store\r\n"
+                              L"the value.\r\n";
+
+// The heap a show or set speaks of: its name in messages and its rewrite.
+struct HeapChoice {
+    const WCHAR *pszName;
+    WCHAR *(*pfnRewrite)(WCHAR *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb);
+};
+static const HeapChoice kInteractiveHeap = {L"desktop heap", ReplaceHeapSize};
+static const HeapChoice kNonInteractiveHeap = {L"non-interactive desktop heap", ReplaceNonInteractiveHeapSize};
 
 static const WCHAR kNewLine[] = L"\r\n";
 
 // The new size goes through the same store and codec as the dialog's apply,
 // in the same order: open for query and set access, read afresh, rewrite,
 // store, release, close.
-static int StoreHeapSize(HeapSizeKb currentKb, HeapSizeKb newSizeKb)
+static int StoreHeapSize(const HeapChoice &heap, HeapSizeKb currentKb, HeapSizeKb newSizeKb)
 {
     HKEY hKey = NULL;
     WCHAR *pszText = NULL;
@@ -49,7 +69,7 @@ static int StoreHeapSize(HeapSizeKb currentKb, HeapSizeKb newSizeKb)
     }
     if (!QuerySubsystemValue(hKey, &pszText, &cbData))
         goto release;
-    pszNewText = ReplaceHeapSize(pszText, cbData, newSizeKb);
+    pszNewText = heap.pfnRewrite(pszText, cbData, newSizeKb);
     if (pszNewText == NULL)
         goto release;
     status = StoreSubsystemValue(hKey, pszNewText);
@@ -66,14 +86,16 @@ finish:
     FormatHeapSize(static_cast<HeapSizeKb>(status), szStatus);
     if (exitCode == ERROR_SUCCESS_REBOOT_REQUIRED)
         WriteText(STD_OUTPUT_HANDLE,
-                  {L"The desktop heap size changed from ",
+                  {L"The ",
+                   heap.pszName,
+                   L" size changed from ",
                    szOld,
                    L" KB to ",
                    szNew,
                    L" KB; it takes effect when Windows restarts.\r\n"});
     else if (exitCode == ERROR_ACCESS_DENIED)
         WriteText(STD_ERROR_HANDLE,
-                  {L"MorvantaCli: an elevated administrator is needed to change the desktop heap size.\r\n"});
+                  {L"MorvantaCli: an elevated administrator is needed to change the ", heap.pszName, L" size.\r\n"});
     else if (exitCode == ERROR_INVALID_DATA)
         WriteText(STD_ERROR_HANDLE, {L"MorvantaCli: the value cannot be rewritten; nothing was changed.\r\n"});
     else
@@ -83,9 +105,9 @@ finish:
 }
 
 // The value as it would be written, from the text read under query access.
-static int ShowRewrite(WCHAR *pszText, DWORD cbData, HeapSizeKb newSizeKb)
+static int ShowRewrite(const HeapChoice &heap, WCHAR *pszText, DWORD cbData, HeapSizeKb newSizeKb)
 {
-    WCHAR *pszNewText = ReplaceHeapSize(pszText, cbData, newSizeKb);
+    WCHAR *pszNewText = heap.pfnRewrite(pszText, cbData, newSizeKb);
     if (pszNewText == NULL) {
         WriteText(STD_ERROR_HANDLE, {L"MorvantaCli: the value cannot be rewritten.\r\n"});
         return ERROR_INVALID_DATA;
@@ -97,7 +119,8 @@ static int ShowRewrite(WCHAR *pszText, DWORD cbData, HeapSizeKb newSizeKb)
 
 // Half the current size to double it, doubled without wrapping so that a
 // damaged huge value can still be brought back; never 0.
-static int ChangeHeapSize(const CliRequest &request, HeapSizeKb currentKb, WCHAR *pszText, DWORD cbData)
+static int
+ChangeHeapSize(const CliRequest &request, const HeapChoice &heap, HeapSizeKb currentKb, WCHAR *pszText, DWORD cbData)
 {
     const uint64_t minKb = currentKb / 2 > 0 ? currentKb / 2 : 1;
     const uint64_t maxKb = static_cast<uint64_t>(currentKb) * 2 < 0xFFFFFFFFu ? currentKb * 2ull : 0xFFFFFFFFu;
@@ -114,23 +137,39 @@ static int ChangeHeapSize(const CliRequest &request, HeapSizeKb currentKb, WCHAR
     if (request.newSizeKb == currentKb) {
         WCHAR szCurrent[kHeapSizeTextChars] = {};
         FormatHeapSize(currentKb, szCurrent);
-        WriteText(STD_OUTPUT_HANDLE, {L"The desktop heap size is already ", szCurrent, L" KB; nothing changed.\r\n"});
+        WriteText(STD_OUTPUT_HANDLE,
+                  {L"The ", heap.pszName, L" size is already ", szCurrent, L" KB; nothing changed.\r\n"});
         return ERROR_SUCCESS;
     }
     if (request.dryRun)
-        return ShowRewrite(pszText, cbData, static_cast<HeapSizeKb>(request.newSizeKb));
-    return StoreHeapSize(currentKb, static_cast<HeapSizeKb>(request.newSizeKb));
+        return ShowRewrite(heap, pszText, cbData, static_cast<HeapSizeKb>(request.newSizeKb));
+    return StoreHeapSize(heap, currentKb, static_cast<HeapSizeKb>(request.newSizeKb));
+}
+
+// The value read under query access, as the dialog's start reads it:
+// ERROR_SUCCESS, or 5 when the key cannot be opened for it, else 13.
+static int ReadConfiguredValue(WCHAR **ppszText, DWORD *pcbData)
+{
+    HKEY hKey = NULL;
+    bool read = false;
+    LONG status = OpenSubsystemKey(KEY_QUERY_VALUE, &hKey);
+    if (hKey != NULL) {
+        read = QuerySubsystemValue(hKey, ppszText, pcbData);
+        CloseSubsystemKey(hKey);
+    }
+    if (read)
+        return ERROR_SUCCESS;
+    return status == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : ERROR_INVALID_DATA;
 }
 
 int RunHeapSizeCommand(int argc, const wchar_t *const *argv)
 {
     CliRequest request = {};
-    HKEY hKey = NULL;
     WCHAR *pszText = NULL;
     DWORD cbData = 0;
+    SharedSectionSizes sizes = {};
     HeapSizeKb currentKb = 0;
     WCHAR szCurrent[kHeapSizeTextChars] = {};
-    LONG status = ERROR_SUCCESS;
     int exitCode = ERROR_SUCCESS;
 
     if (!ParseCliArguments(argc, argv, &request)) {
@@ -147,21 +186,25 @@ int RunHeapSizeCommand(int argc, const wchar_t *const *argv)
         return 1;
     }
 
-    // The current size, read under query access as the dialog's start reads it.
-    status = OpenSubsystemKey(KEY_QUERY_VALUE, &hKey);
-    if (hKey != NULL) {
-        if (QuerySubsystemValue(hKey, &pszText, &cbData))
-            currentKb = ReadHeapSize(pszText);
-        CloseSubsystemKey(hKey);
+    // Every command stands on the interactive size: status as show does,
+    // and a command line without it is not one that Windows can start with.
+    const HeapChoice &heap = request.nonInteractive ? kNonInteractiveHeap : kInteractiveHeap;
+    exitCode = ReadConfiguredValue(&pszText, &cbData);
+    if (exitCode == ERROR_SUCCESS) {
+        ReadSharedSectionSizes(pszText, &sizes);
+        currentKb = request.nonInteractive ? sizes.nonInteractiveKb : sizes.interactiveKb;
+        if (currentKb == 0)
+            exitCode = ERROR_INVALID_DATA;
     }
-    if (currentKb == 0) {
-        WriteText(STD_ERROR_HANDLE, {L"MorvantaCli: failed to get the current size of the desktop heap.\r\n"});
-        exitCode = status == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : ERROR_INVALID_DATA;
+    if (exitCode != ERROR_SUCCESS) {
+        WriteText(STD_ERROR_HANDLE, {L"MorvantaCli: failed to get the current size of the ", heap.pszName, L".\r\n"});
+    } else if (request.action == kCliStatus) {
+        exitCode = ReportHeapStatus(sizes, request.json);
     } else if (request.action == kCliShow) {
         FormatHeapSize(currentKb, szCurrent);
         WriteText(STD_OUTPUT_HANDLE, {szCurrent, kNewLine});
     } else {
-        exitCode = ChangeHeapSize(request, currentKb, pszText, cbData);
+        exitCode = ChangeHeapSize(request, heap, currentKb, pszText, cbData);
     }
     ReleaseText(pszText);
     return exitCode;

@@ -87,6 +87,93 @@ bool OlderPlatform()
     return SetAppDefaultsVersion(L"MorvantaCli.exe", L"win98");
 }
 
+typedef BOOL(WINAPI *Wow64DisableProc)(PVOID *);
+typedef BOOL(WINAPI *Wow64RevertProc)(PVOID);
+
+// File system redirection turned off for a 32-bit test in a 64-bit prefix,
+// so that the copy lands in, and the stand-in runs from, the real system
+// directory; elsewhere the functions are missing or do nothing.
+class SystemDirectoryAccess {
+  public:
+    SystemDirectoryAccess() : pOldValue_(NULL), disabled_(false)
+    {
+        Wow64DisableProc pfnDisable = Kernel32Function<Wow64DisableProc>("Wow64DisableWow64FsRedirection");
+        disabled_ = pfnDisable != NULL && pfnDisable(&pOldValue_);
+    }
+    ~SystemDirectoryAccess()
+    {
+        Wow64RevertProc pfnRevert = Kernel32Function<Wow64RevertProc>("Wow64RevertWow64FsRedirection");
+        if (disabled_ && pfnRevert != NULL)
+            pfnRevert(pOldValue_);
+    }
+    SystemDirectoryAccess(const SystemDirectoryAccess &) = delete;
+    SystemDirectoryAccess &operator=(const SystemDirectoryAccess &) = delete;
+
+  private:
+    template <typename Proc> static Proc Kernel32Function(const char *pszName)
+    {
+        return reinterpret_cast<Proc>(
+            reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), pszName)));
+    }
+    PVOID pOldValue_;
+    bool disabled_;
+};
+
+// A stand-in subsystem process, under Wine only: SubsystemStandIn.exe copied
+// as csrss.exe into the system directory (or, to be ignored, into this
+// program's folder), never over a file there, and started with the command
+// line of TypicalValue(sharedSection). It is ended only through the handle
+// its own start returned, never one found by a search, and the copy is
+// deleted, whatever the outcome.
+class StandInSubsystem {
+  public:
+    StandInSubsystem(const std::wstring &sharedSection, bool inSystemDirectory) : copied_(false), process_()
+    {
+        WCHAR szSystem[MAX_PATH] = {};
+        if (!IsRunningUnderWine() || GetSystemDirectoryW(szSystem, MAX_PATH) == 0)
+            return;
+        path_ = (inSystemDirectory ? std::wstring(szSystem) + L"\\csrss.exe" : PathBesideThisProgram(L"csrss.exe"));
+        std::wstring commandLine = TypicalValue(sharedSection);
+        commandLine.replace(0, commandLine.find(L' '), path_);
+        HANDLE hReady = CreateEventW(NULL, TRUE, FALSE, L"MorvantaSubsystemStandInReady");
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        SystemDirectoryAccess access;
+        copied_ = CopyFileW(PathBesideThisProgram(L"SubsystemStandIn.exe").c_str(), path_.c_str(), TRUE) != FALSE;
+        if (copied_ && hReady != NULL &&
+            CreateProcessW(
+                path_.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process_))
+            WaitForSingleObject(hReady, kWaitMs);
+        if (hReady != NULL)
+            CloseHandle(hReady);
+    }
+    ~StandInSubsystem()
+    {
+        if (process_.hProcess != NULL) {
+            TerminateProcess(process_.hProcess, 0);
+            WaitForSingleObject(process_.hProcess, kWaitMs);
+            CloseHandle(process_.hThread);
+            CloseHandle(process_.hProcess);
+        }
+        SystemDirectoryAccess access;
+        if (copied_) {
+            EXPECT_TRUE(PollUntil([this] { return DeleteFileW(path_.c_str()) != FALSE; })) << "csrss.exe left behind";
+        }
+    }
+    StandInSubsystem(const StandInSubsystem &) = delete;
+    StandInSubsystem &operator=(const StandInSubsystem &) = delete;
+
+    bool IsRunning() const
+    {
+        return process_.hProcess != NULL && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+  private:
+    std::wstring path_;
+    bool copied_;
+    PROCESS_INFORMATION process_;
+};
+
 const char kUsage[] = "Usage: MorvantaCli";
 const char kError[] = "MorvantaCli: ";
 
@@ -96,9 +183,11 @@ struct Row {
     std::wstring value; // seeded as REG_EXPAND_SZ; empty: no key at all
     bool (*pfnPrepare)();
     DWORD exitCode;
-    std::string out;    // exact, or the start of the usage text
-    const char *err;    // NULL: nothing; else how it starts
-    std::wstring after; // empty: the value as it was
+    std::string out;               // exact, or the start of the usage text
+    const char *err;               // NULL: nothing; else how it starts
+    std::wstring after;            // empty: the value as it was
+    const wchar_t *standIn = NULL; // a stand-in subsystem started with these SharedSection numbers
+    bool standInElsewhere = false; // ... as a csrss.exe outside the system directory
 };
 
 class CliEndToEnd : public testing::Test {
@@ -125,6 +214,11 @@ class CliEndToEnd : public testing::Test {
             ASSERT_TRUE(row.value.empty() ? DeleteSubsystemsKey() : PutSubsystemsValue(row.value));
             if (row.pfnPrepare != NULL) {
                 ASSERT_TRUE(row.pfnPrepare());
+            }
+            std::unique_ptr<StandInSubsystem> standIn;
+            if (row.standIn != NULL) {
+                standIn.reset(new StandInSubsystem(row.standIn, !row.standInElsewhere));
+                ASSERT_TRUE(standIn->IsRunning());
             }
             DWORD typeBefore = 0, typeAfter = 0;
             Bytes before, after;
@@ -174,6 +268,25 @@ TEST_F(CliEndToEnd, ShowAndTheReadFailures)
         {"field of 0", L"show", TypicalValue(L"1024,0,512"), NULL, ERROR_INVALID_DATA, "", kError, L""},
         {"key not readable", L"show", typical, DenyQuery, ERROR_ACCESS_DENIED, "", kError, L""},
         {"older platform", L"show", typical, OlderPlatform, 1, "", kError, L""},
+        {"non-interactive", L"show --non-interactive", typical, NULL, 0, "512\r\n", NULL, L""},
+        {"non-interactive in capitals", L"SHOW --NON-INTERACTIVE", typical, NULL, 0, "512\r\n", NULL, L""},
+        {"no third number: the interactive size",
+         L"show --non-interactive",
+         TypicalValue(L"1024,3072"),
+         NULL,
+         0,
+         "3072\r\n",
+         NULL,
+         L""},
+        {"third number of 0",
+         L"show --non-interactive",
+         TypicalValue(L"1024,3072,0"),
+         NULL,
+         ERROR_INVALID_DATA,
+         "",
+         "MorvantaCli: failed to get the current size of the non-interactive desktop heap.",
+         L""},
+        {"a bad third number leaves show alone", L"show", TypicalValue(L"1024,3072,0"), NULL, 0, "3072\r\n", NULL, L""},
     };
     RunRows(rows, sizeof rows / sizeof rows[0]);
 }
@@ -304,6 +417,193 @@ TEST_F(CliEndToEnd, SetRewritesOnlyTheFieldOrNothing)
          L""},
         {"no key", L"set 4096", L"", NULL, ERROR_INVALID_DATA, "", kError, L""},
         {"older platform", L"set 4096", typical, OlderPlatform, 1, "", kError, L""},
+        {"non-interactive: only the third number",
+         L"set 1024 --non-interactive",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The non-interactive desktop heap size changed from 512 KB to 1024 KB; it takes effect when Windows "
+         "restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,3072,1024")},
+        {"non-interactive: a third number added",
+         L"set 4096 --NON-INTERACTIVE",
+         TypicalValue(L"1024,3072"),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The non-interactive desktop heap size changed from 3072 KB to 4096 KB; it takes effect when Windows "
+         "restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,3072,4096")},
+        {"non-interactive dry run, options in either order",
+         L"set 256 --dry-run --non-interactive",
+         typical,
+         NULL,
+         0,
+         Utf8(TypicalValue(L"1024,3072,256")) + "\r\n",
+         NULL,
+         L""},
+        {"non-interactive above double",
+         L"set 1025 --non-interactive",
+         typical,
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 256 and 1024 KB.",
+         L""},
+        {"non-interactive already stored",
+         L"set 512 --non-interactive",
+         typical,
+         NULL,
+         0,
+         "The non-interactive desktop heap size is already 512 KB; nothing changed.\r\n",
+         NULL,
+         L""},
+        {"non-interactive: a third number the codec will not rewrite",
+         L"set 1024 --non-interactive",
+         TypicalValue(L"1024,3072,+512"),
+         NULL,
+         ERROR_INVALID_DATA,
+         "",
+         kError,
+         L""},
+        {"non-interactive write denied",
+         L"set 1024 --non-interactive",
+         typical,
+         DenySet,
+         ERROR_ACCESS_DENIED,
+         "",
+         "MorvantaCli: an elevated administrator is needed to change the non-interactive desktop heap size.",
+         L""},
+    };
+    RunRows(rows, sizeof rows / sizeof rows[0]);
+}
+
+std::string StatusJson(const char *pszConfigured, const char *pszInEffect, const char *pszPending)
+{
+    return std::string("{\"configured\":") + pszConfigured + ",\"inEffect\":" + pszInEffect +
+           ",\"restartPending\":" + pszPending + "}\r\n";
+}
+
+TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
+{
+    const std::wstring typical = TypicalValue();
+    const std::string configured = "{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":512}";
+    const char kUnknown[] = "MorvantaCli: the sizes in effect are unknown: ";
+    const Row rows[] = {
+        {"no subsystem process",
+         L"status --json",
+         typical,
+         NULL,
+         ERROR_NOT_FOUND,
+         StatusJson(configured.c_str(), "null", "null"),
+         "MorvantaCli: the sizes in effect are unknown: no Windows subsystem process",
+         L""},
+        {"a restart pending",
+         L"status --json",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         StatusJson(configured.c_str(), "{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":512}", "true"),
+         NULL,
+         L"",
+         L"1024,4096,512"},
+        {"in effect",
+         L"STATUS --JSON",
+         typical,
+         NULL,
+         0,
+         StatusJson(configured.c_str(), configured.c_str(), "false"),
+         NULL,
+         L"",
+         L"1024,3072,512"},
+        {"no third number on either side",
+         L"status --json",
+         TypicalValue(L"1024,3072"),
+         NULL,
+         0,
+         StatusJson("{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":3072}",
+                    "{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":3072}",
+                    "false"),
+         NULL,
+         L"",
+         L"1024,3072"},
+        {"a size unknown on one side, the others equal",
+         L"status --json",
+         TypicalValue(L"1024,3072,0"),
+         NULL,
+         ERROR_NOT_FOUND,
+         StatusJson("{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":null}", configured.c_str(), "null"),
+         NULL,
+         L"",
+         L"1024,3072,512"},
+        {"a size unknown on one side, another differs",
+         L"status --json",
+         TypicalValue(L"x,3072,512"),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         StatusJson("{\"sharedKb\":null,\"interactiveKb\":3072,\"nonInteractiveKb\":512}",
+                    "{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":768}",
+                    "true"),
+         NULL,
+         L"",
+         L"1024,3072,768"},
+        {"a subsystem command line without the heap size",
+         L"status --json",
+         typical,
+         NULL,
+         ERROR_NOT_FOUND,
+         StatusJson(configured.c_str(), "null", "null"),
+         kUnknown,
+         L"",
+         L"1024"},
+        {"a csrss.exe outside the system directory is not the subsystem",
+         L"status --json",
+         typical,
+         NULL,
+         ERROR_NOT_FOUND,
+         StatusJson(configured.c_str(), "null", "null"),
+         "MorvantaCli: the sizes in effect are unknown: no Windows subsystem process",
+         L"",
+         L"1024,4096,512",
+         true},
+        {"for a person",
+         L"status",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "Desktop heap (KB)    configured    in effect\r\n"
+         "shared                     1024         1024\r\n"
+         "interactive                3072         4096\r\n"
+         "non-interactive             512          512\r\n"
+         "In effect: the command line of the Windows subsystem process of session 1.\r\n"
+         "A restart is pending: the configured sizes take effect when Windows restarts.\r\n",
+         NULL,
+         L"",
+         L"1024,4096,512"},
+        {"for a person, unknown",
+         L"status",
+         typical,
+         NULL,
+         ERROR_NOT_FOUND,
+         "Desktop heap (KB)    configured    in effect\r\n"
+         "shared                     1024      unknown\r\n"
+         "interactive                3072      unknown\r\n"
+         "non-interactive             512      unknown\r\n"
+         "Whether a restart is pending cannot be told: the sizes in effect are unknown.\r\n",
+         kUnknown,
+         L""},
+        {"no interactive number",
+         L"status --json",
+         TypicalValue(L"1024,,512"),
+         NULL,
+         ERROR_INVALID_DATA,
+         "",
+         kError,
+         L""},
+        {"no key", L"status", L"", NULL, ERROR_INVALID_DATA, "", kError, L""},
+        {"key not readable", L"status --json", typical, DenyQuery, ERROR_ACCESS_DENIED, "", kError, L""},
+        {"older platform", L"status", typical, OlderPlatform, 1, "", kError, L""},
     };
     RunRows(rows, sizeof rows / sizeof rows[0]);
 }
@@ -321,7 +621,22 @@ TEST_F(CliEndToEnd, BadArgumentsWriteNothing)
                                            L"set 4096 --dryrun",
                                            L"show now",
                                            L"frobnicate",
-                                           L"-?"};
+                                           L"-?",
+                                           L"set 4096 --dry-run --dry-run",
+                                           L"set 4096 --non-interactive --non-interactive",
+                                           L"set --non-interactive 4096",
+                                           L"set 4096 --non-interactiv",
+                                           L"set 4096 --non-interactive-",
+                                           L"show --non-interactive x",
+                                           L"show --non",
+                                           L"show --json",
+                                           L"shows",
+                                           L"status --json --json",
+                                           L"status --jsonx",
+                                           L"status --non-interactive",
+                                           L"status json",
+                                           L"stat",
+                                           L"statuses"};
     for (const wchar_t *pszArgs : badArguments) {
         const Row row = {"bad arguments", pszArgs, typical, NULL, ERROR_INVALID_PARAMETER, "", kUsage, L""};
         SCOPED_TRACE(testing::Message() << std::string(pszArgs, pszArgs + wcslen(pszArgs)));
