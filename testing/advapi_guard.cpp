@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "machine_state.h"
+#include "subsystem_process.h"
 
 namespace {
 
@@ -28,14 +29,25 @@ AdvapiFunction GuardedLookup(LPCSTR pszName)
     return LookupAdvapiFunction(pszName);
 }
 
+SystemFunction GuardedSystemLookup(LPCWSTR pszModule, LPCSTR pszName)
+{
+    if (!IsRunningUnderWine()) {
+        ADD_FAILURE() << "a test reached the real " << pszName << " outside Wine: use the fake processes";
+        return NULL;
+    }
+    return LookupSystemFunction(pszModule, pszName);
+}
+
 class AdvapiGuardListener : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo &) override
     {
         ResetAdvapiBinding();
+        ResetProcessBinding();
     }
     void OnTestEnd(const testing::TestInfo &) override
     {
         ResetAdvapiBinding();
+        ResetProcessBinding();
     }
 };
 
@@ -47,8 +59,15 @@ void ResetAdvapiBinding()
     g_advapi = unbound;
 }
 
+void ResetProcessBinding()
+{
+    ProcessBinding unbound = {NULL, NULL, NULL, NULL, NULL, NULL, NULL, GuardedSystemLookup};
+    g_processApi = unbound;
+}
+
 void InstallAdvapiGuard()
 {
     ResetAdvapiBinding();
+    ResetProcessBinding();
     testing::UnitTest::GetInstance()->listeners().Append(new AdvapiGuardListener);
 }

@@ -13,7 +13,11 @@
 // Every entry unbound and the guarded lookup in place.
 void ResetAdvapiBinding();
 
-// Called once by the tests' main: resets the binding before and after every test.
+// The same for the process binding, whose guard hands out nothing outside
+// Wine: a test there could otherwise open the real subsystem process.
+void ResetProcessBinding();
+
+// Called once by the tests' main: resets both bindings before and after every test.
 void InstallAdvapiGuard();
 
 #endif

@@ -1,6 +1,7 @@
 // The console companion in-process, for what cannot be caused from outside:
-// a store the platform refuses and a key that goes between the read and the
-// write. The registry is the in-memory fake.
+// a store the platform refuses, a key that goes between the read and the
+// write, and a subsystem process that Wine cannot give (protected, of
+// another bitness). The registry and the processes are in-memory fakes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,8 +10,10 @@
 #include <vector>
 
 #include "cli_program.h"
+#include "fake_processes.h"
 #include "fake_system.h"
 #include "machine_state.h"
+#include "subsystem_process.h"
 
 namespace {
 
@@ -44,6 +47,34 @@ class CliProgram : public testing::Test {
     {
         const wchar_t *argv[] = {L"MorvantaCli.exe", L"set", pszSize};
         return RunHeapSizeCommand(3, argv);
+    }
+
+    // status --json with its standard output and error read back.
+    static int StatusJson(std::string *pOut, std::string *pErr)
+    {
+        const wchar_t *argv[] = {L"MorvantaCli.exe", L"status", L"--json"};
+        HANDLE hOutRead = NULL, hOutWrite = NULL, hErrRead = NULL, hErrWrite = NULL;
+        if (!CreatePipe(&hOutRead, &hOutWrite, NULL, 1 << 16) || !CreatePipe(&hErrRead, &hErrWrite, NULL, 1 << 16))
+            return -1;
+        SetStdHandle(STD_OUTPUT_HANDLE, hOutWrite);
+        SetStdHandle(STD_ERROR_HANDLE, hErrWrite);
+        int exitCode = RunHeapSizeCommand(3, argv);
+        CloseHandle(hOutWrite);
+        CloseHandle(hErrWrite);
+        *pOut = ReadAll(hOutRead);
+        *pErr = ReadAll(hErrRead);
+        CloseHandle(hOutRead);
+        CloseHandle(hErrRead);
+        return exitCode;
+    }
+    static std::string ReadAll(HANDLE hRead)
+    {
+        char buffer[4096];
+        DWORD cbRead = 0;
+        std::string text;
+        while (ReadFile(hRead, buffer, sizeof buffer, &cbRead, NULL) && cbRead > 0)
+            text.append(buffer, cbRead);
+        return text;
     }
 };
 
@@ -88,6 +119,58 @@ TEST_F(CliProgram, WriteFailuresThatCannotBeCausedFromOutside)
         EXPECT_EQ(c.exitCode, Set(L"4096"));
         EXPECT_EQ(BytesOf(TypicalValue()), g_fake.data);
         EXPECT_EQ(0, g_fake.openKeys);
+    }
+}
+
+TEST_F(CliProgram, StatusOfWhatWineCannotShow)
+{
+    const char kConfigured[] = "{\"configured\":{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":512},";
+    const char kUnknown[] = "\"inEffect\":null,\"restartPending\":null}\r\n";
+    const struct {
+        const char *name;
+        void (*pfnChange)();
+        int exitCode;
+        std::string out, err;
+    } cases[] = {
+        {"the protected process of Windows 8.1",
+         [] {},
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         std::string(kConfigured) + "\"inEffect\":{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":768},"
+                                    "\"restartPending\":true}\r\n",
+         ""},
+        {"access refused",
+         [] { g_fakeProcesses.processes[0].refusesOpen = true; },
+         ERROR_NOT_FOUND,
+         std::string(kConfigured) + kUnknown,
+         "MorvantaCli: the sizes in effect are unknown: the Windows subsystem process refused access; run from an "
+         "elevated prompt (before Windows 8.1, as SYSTEM).\r\n"},
+        {"another bitness before Windows 8.1",
+         [] {
+             g_fakeProcesses.processes[0].answer = kAnswerInvalidClass;
+             g_fakeProcesses.processes[0].wow64 = true;
+         },
+         ERROR_NOT_FOUND,
+         std::string(kConfigured) + kUnknown,
+         "MorvantaCli: the sizes in effect are unknown: this Windows gives the command line of the Windows subsystem "
+         "process only from that process's memory, which a program of another bitness cannot read soundly.\r\n"},
+        {"Windows XP",
+         [] { g_processApi.pfnQueryFullProcessImageNameW = NULL; },
+         ERROR_NOT_FOUND,
+         std::string(kConfigured) + kUnknown,
+         "MorvantaCli: the sizes in effect are unknown: this version of Windows lacks what reading them needs "
+         "(Windows Vista or later).\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        InstallFakeProcesses();
+        c.pfnChange();
+        std::string out, err;
+        EXPECT_EQ(c.exitCode, StatusJson(&out, &err));
+        EXPECT_EQ(c.out, out);
+        EXPECT_EQ(c.err, err);
+        EXPECT_EQ(BytesOf(TypicalValue()), g_fake.data);
+        EXPECT_EQ(0, g_fakeProcesses.openHandles);
+        RemoveFakeProcesses();
     }
 }
 
