@@ -1,6 +1,8 @@
 // The console companion's command line.
 #include "cli_arguments.h"
 
+#include <stddef.h>
+
 // ASCII case only: a locale's rules (the Turkish dotless i) must not decide
 // whether a deployment script's option is understood.
 static bool IsArgument(const wchar_t *pszArg, const wchar_t *pszName)

@@ -11,17 +11,26 @@ enum RestartPending { kPendingUnknown, kPendingNo, kPendingYes };
 
 const size_t kReportLineChars = 256; // the longest line of the report, JSON included
 
-// Why the sizes in effect are unknown, in the order of InEffectStatus.
-static const WCHAR *const kUnknownReasons[] = {
-    L"",
-    L"this version of Windows lacks what reading them needs (Windows Vista or later)",
-    L"no Windows subsystem process (csrss.exe in the system directory) was found in this session",
-    L"the Windows subsystem process refused access; run from an elevated prompt (before Windows 8.1, as SYSTEM)",
-    L"this Windows gives the command line of the Windows subsystem process only from that process's memory, "
-    L"which a program of another bitness cannot read soundly",
-    L"the command line of the Windows subsystem process could not be read",
-    L"the command line of the Windows subsystem process holds no desktop heap size",
-};
+// Why the sizes in effect are unknown, in a sentence an administrator can act on.
+static const WCHAR *UnknownReason(InEffectStatus status)
+{
+    switch (status) {
+    case kInEffectNotSupported:
+        return L"this version of Windows lacks what reading them needs (Windows Vista or later)";
+    case kInEffectNotFound:
+        return L"no Windows subsystem process (csrss.exe in the system directory) was found in this session";
+    case kInEffectAccessDenied:
+        return L"the Windows subsystem process refused access; run from an elevated prompt (before Windows 8.1, as "
+               L"SYSTEM)";
+    case kInEffectOtherBitness:
+        return L"this Windows gives the command line of the Windows subsystem process only from that process's "
+               L"memory, which a program of another bitness cannot read soundly";
+    case kInEffectNoSharedSection:
+        return L"the command line of the Windows subsystem process holds no desktop heap size";
+    default:
+        return L"the command line of the Windows subsystem process could not be read";
+    }
+}
 
 // A size that cannot be had (0) is unknown on its side and decides nothing.
 static RestartPending CompareSizes(const SharedSectionSizes &configured, const SharedSectionSizes *pInEffect)
@@ -145,7 +154,7 @@ int ReportHeapStatus(const SharedSectionSizes &configured, bool json)
 
     if (pInEffect == NULL)
         WriteText(STD_ERROR_HANDLE,
-                  {L"MorvantaCli: the sizes in effect are unknown: ", kUnknownReasons[status], L".\r\n"});
+                  {L"MorvantaCli: the sizes in effect are unknown: ", UnknownReason(status), L".\r\n"});
     if (json)
         WriteJsonReport(configured, pInEffect, pending);
     else
