@@ -104,6 +104,14 @@ TEST(ReadSizesInEffect, FromTheSubsystemProcessOfThisSessionOnly)
          kInEffectNoSharedSection,
          false},
         {"only in another session", [] { Subsystem().sessionId = 0; }, kInEffectNotFound, false},
+        {"this session's, not another's",
+         [] {
+             g_fakeProcesses.ownSessionId = 2;
+             Subsystem().sessionId = 2;
+             g_fakeProcesses.processes.insert(g_fakeProcesses.processes.begin(), Impostor(SubsystemImagePath(), 1));
+         },
+         kInEffectRead,
+         false},
         {"only a csrss.exe elsewhere",
          [] { Subsystem().imagePath = L"C:\\Temp\\csrss.exe"; },
          kInEffectNotFound,
@@ -134,7 +142,7 @@ TEST(ReadSizesInEffect, FromTheSubsystemProcessOfThisSessionOnly)
         EXPECT_EQ(read ? 1024u : 0u, sizes.sharedKb);
         EXPECT_EQ(read ? 4096u : 0u, sizes.interactiveKb);
         EXPECT_EQ(read ? 768u : 0u, sizes.nonInteractiveKb);
-        EXPECT_EQ(read ? 1u : 0u, dwSessionId);
+        EXPECT_EQ(read ? g_fakeProcesses.ownSessionId : 0u, dwSessionId);
         const std::vector<std::string> &log = g_fakeProcesses.log;
         EXPECT_EQ(c.readsMemory, std::find(log.begin(), log.end(), "read") != log.end());
         EXPECT_EQ(0, g_fakeProcesses.openHandles);
