@@ -226,9 +226,9 @@ WideChar *ReplaceNonInteractiveHeapSize(WideChar *pszText, uint32_t dataBytes, H
         pszRest = pszEnd;
     }
 
-    // As for the heap field, and two characters more: the inserted comma,
-    // and the half character of an odd data size, which the rounded-down
-    // count leaves out while the text may still fill it.
+    // As for the heap field, and two characters more: an insertion adds a
+    // comma and drops no old character, so the text grows by at most eleven
+    // characters where a replacement grows it by at most nine.
     const size_t cchCapacity = dataBytes / 2 + kHeapSizeTextChars + 2;
     return AssembleRewrite(pszText, pszCut, pszInsert, newSizeKb, pszRest, cchCapacity, false);
 }

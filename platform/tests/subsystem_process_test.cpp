@@ -120,12 +120,9 @@ TEST(ReadSizesInEffect, FromTheSubsystemProcessOfThisSessionOnly)
          [] { g_fakeProcesses.processes.insert(g_fakeProcesses.processes.begin(), Impostor(L"C:\\csrss.exe", 1)); },
          kInEffectRead,
          false},
-        {"a csrss.exe elsewhere with a long path",
-         [] {
-             g_fakeProcesses.processes.insert(g_fakeProcesses.processes.begin(),
-                                              Impostor(L"C:\\" + std::wstring(400, L'd') + L"\\csrss.exe", 1));
-         },
-         kInEffectRead,
+        {"only a csrss.exe elsewhere with a path too long for the system directory",
+         [] { Subsystem().imagePath = L"C:\\" + std::wstring(600, L'd') + L"\\csrss.exe"; },
+         kInEffectNotFound,
          false},
         {"this process not listed", [] { g_fakeProcesses.ownListed = false; }, kInEffectUnreadable, false},
         {"a function missing", [] { g_processApi.pfnQueryFullProcessImageNameW = NULL; }, kInEffectNotSupported, false},
