@@ -218,7 +218,7 @@ class CliEndToEnd : public testing::Test {
             std::unique_ptr<StandInSubsystem> standIn;
             if (row.standIn != NULL) {
                 standIn.reset(new StandInSubsystem(row.standIn, !row.standInElsewhere));
-                ASSERT_TRUE(standIn->IsRunning());
+                ASSERT_TRUE(standIn->IsRunning()) << "the stand-in did not start: is a csrss.exe there already?";
             }
             DWORD typeBefore = 0, typeAfter = 0;
             Bytes before, after;

@@ -72,6 +72,10 @@ reset_wine_prefix() {
     "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
     "$WINESERVER" -w >/dev/null 2>&1 </dev/null || true
     cp -p "$WINEPREFIX"/.pristine/*.reg "$WINEPREFIX/"
+    # Wine has no subsystem process and ships no csrss.exe: one in this
+    # throwaway prefix is a stand-in copy left by a killed test run, which
+    # the tests would refuse to overwrite.
+    rm -f "$WINEPREFIX"/drive_c/windows/system32/csrss.exe "$WINEPREFIX"/drive_c/windows/syswow64/csrss.exe
 }
 
 # Runs a command in one Xvfb with a persistent, warm wineserver whose stdio
