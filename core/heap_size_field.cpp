@@ -46,10 +46,11 @@ static WideChar *FindSharedSectionNumbers(const WideChar *pszText)
     return const_cast<WideChar *>(psz + kKeywordChars);
 }
 
-// The first character of the heap field, or NULL when the text has none.
-static WideChar *FindHeapSizeField(const WideChar *pszText)
+// The first character of the heap field, given what follows the keyword
+// (NULL when the text has none), or NULL when there is no field.
+static WideChar *FindHeapSizeField(WideChar *pszNumbers)
 {
-    WideChar *psz = FindSharedSectionNumbers(pszText);
+    WideChar *psz = pszNumbers;
     if (psz == NULL)
         return NULL;
 
@@ -105,7 +106,7 @@ static HeapSizeKb ConvertDecimal(const WideChar *psz)
 
 HeapSizeKb ReadHeapSize(const WideChar *pszText)
 {
-    const WideChar *pszField = FindHeapSizeField(pszText);
+    const WideChar *pszField = FindHeapSizeField(FindSharedSectionNumbers(pszText));
     if (pszField == NULL)
         return 0;
     return ConvertDecimal(pszField);
@@ -174,7 +175,7 @@ static WideChar *AssembleRewrite(WideChar *pszText,
 
 WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb)
 {
-    WideChar *pszField = FindHeapSizeField(pszText);
+    WideChar *pszField = FindHeapSizeField(FindSharedSectionNumbers(pszText));
     if (pszField == NULL || !IsDecimalDigit(*pszField))
         return NULL;
 
@@ -188,8 +189,8 @@ WideChar *ReplaceHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newS
 
 void ReadSharedSectionSizes(const WideChar *pszText, SharedSectionSizes *pSizes)
 {
-    const WideChar *pszNumbers = FindSharedSectionNumbers(pszText);
-    WideChar *pszField = FindHeapSizeField(pszText);
+    WideChar *pszNumbers = FindSharedSectionNumbers(pszText);
+    WideChar *pszField = FindHeapSizeField(pszNumbers);
 
     pSizes->sharedKb = pszNumbers != NULL ? ConvertDecimal(pszNumbers) : 0;
     pSizes->interactiveKb = pszField != NULL ? ConvertDecimal(pszField) : 0;
@@ -203,7 +204,7 @@ void ReadSharedSectionSizes(const WideChar *pszText, SharedSectionSizes *pSizes)
 
 WideChar *ReplaceNonInteractiveHeapSize(WideChar *pszText, uint32_t dataBytes, HeapSizeKb newSizeKb)
 {
-    WideChar *pszField = FindHeapSizeField(pszText);
+    WideChar *pszField = FindHeapSizeField(FindSharedSectionNumbers(pszText));
     if (pszField == NULL)
         return NULL;
 
