@@ -2,17 +2,13 @@
 #include "cli_arguments.h"
 
 #include <stddef.h>
+#include <wchar.h>
 
-// ASCII case only: a locale's rules (the Turkish dotless i) must not decide
-// whether a deployment script's option is understood.
+#include "ascii_case.h"
+
 static bool IsArgument(const wchar_t *pszArg, const wchar_t *pszName)
 {
-    for (; *pszArg != 0 && *pszName != 0; pszArg++, pszName++) {
-        wchar_t ch = *pszArg >= L'A' && *pszArg <= L'Z' ? static_cast<wchar_t>(*pszArg + (L'a' - L'A')) : *pszArg;
-        if (ch != *pszName)
-            return false;
-    }
-    return *pszArg == *pszName;
+    return IsSameIgnoringAsciiCase(pszArg, wcslen(pszArg), pszName);
 }
 
 static bool ParseSize(const wchar_t *pszSize, uint64_t *pSizeKb)

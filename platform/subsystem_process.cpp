@@ -3,6 +3,7 @@
 
 #include <winternl.h>
 
+#include "ascii_case.h"
 #include "bounded_string.h"
 #include "text_buffer.h"
 
@@ -46,22 +47,6 @@ static bool BindProcessFunctions(void)
     bound = Bind(&g_processApi.pfnIsWow64Process, L"kernel32.dll", "IsWow64Process") && bound;
     bound = Bind(&g_processApi.pfnReadProcessMemory, L"kernel32.dll", "ReadProcessMemory") && bound;
     return Bind(&g_processApi.pfnCloseHandle, L"kernel32.dll", "CloseHandle") && bound;
-}
-
-// Paths and image names compared without regard to ASCII letter case only,
-// so that no locale's rules (the Turkish dotless i) decide the match.
-static bool IsSameName(const WCHAR *pchName, size_t cchName, const WCHAR *pszOther)
-{
-    for (size_t i = 0; i < cchName; i++, pszOther++) {
-        WCHAR ch = pchName[i], chOther = *pszOther;
-        if (ch >= L'A' && ch <= L'Z')
-            ch = static_cast<WCHAR>(ch + (L'a' - L'A'));
-        if (chOther >= L'A' && chOther <= L'Z')
-            chOther = static_cast<WCHAR>(chOther + (L'a' - L'A'));
-        if (chOther == 0 || ch != chOther)
-            return false;
-    }
-    return *pszOther == 0;
 }
 
 static bool IsWithin(const void *pBlock, size_t cbBlock, const void *pPart, size_t cbPart)
@@ -209,7 +194,7 @@ static InEffectStatus ReadCandidate(DWORD dwProcessId, const WCHAR *pszSubsystem
         status = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kInEffectNotFound : LastErrorFailure();
         goto close;
     }
-    if (!IsSameName(szImage, cchImage, pszSubsystemPath)) {
+    if (!IsSameIgnoringAsciiCase(szImage, cchImage, pszSubsystemPath)) {
         status = kInEffectNotFound; // a csrss.exe elsewhere is not the subsystem
         goto close;
     }
@@ -304,7 +289,7 @@ InEffectStatus ReadSizesInEffect(SharedSectionSizes *pSizes, DWORD *pdwSessionId
         // Only processes of this session named like the subsystem are opened.
         const UNICODE_STRING &name = pEntry->ImageName;
         if (pEntry->SessionId != dwSessionId || !IsWithin(pbList, cbList, name.Buffer, name.Length) ||
-            !IsSameName(name.Buffer, name.Length / sizeof(WCHAR), kSubsystemImageName))
+            !IsSameIgnoringAsciiCase(name.Buffer, name.Length / sizeof(WCHAR), kSubsystemImageName))
             continue;
         DWORD dwProcessId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pEntry->UniqueProcessId));
         InEffectStatus candidate = ReadCandidate(dwProcessId, szSubsystemPath, pSizes);
