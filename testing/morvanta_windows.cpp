@@ -115,3 +115,13 @@ bool StepSpinner(HWND hwndDialog, int direction)
     PostKey(GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT), direction > 0 ? VK_UP : VK_DOWN);
     return PollUntil([&] { return SpinnerPosition(hwndDialog) != before; });
 }
+
+std::string ReadPipe(HANDLE hRead)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD cbRead = 0;
+    while (ReadFile(hRead, buffer, sizeof buffer, &cbRead, NULL) && cbRead > 0)
+        text.append(buffer, cbRead);
+    return text;
+}

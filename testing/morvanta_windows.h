@@ -28,6 +28,10 @@ template <typename Done> bool PollUntil(Done done, DWORD timeoutMs = kWaitMs, HA
     return true;
 }
 
+// All that was written into a pipe, read from its read end once every write
+// end is closed.
+std::string ReadPipe(HANDLE hRead);
+
 // The full path of a file in the folder of this test program.
 std::wstring PathBesideThisProgram(const wchar_t *pszFile);
 

@@ -20,16 +20,6 @@ struct CliRun {
     std::string out, err;
 };
 
-std::string ReadAll(HANDLE hRead)
-{
-    std::string text;
-    char buffer[4096];
-    DWORD cbRead = 0;
-    while (ReadFile(hRead, buffer, sizeof buffer, &cbRead, NULL) && cbRead > 0)
-        text.append(buffer, cbRead);
-    return text;
-}
-
 // Runs MorvantaCli.exe with the arguments; without handles it gets no
 // standard handles at all, as some agents and services start programs.
 bool RunCli(const std::wstring &args, CliRun *pRun, bool withHandles = true)
@@ -56,8 +46,8 @@ bool RunCli(const std::wstring &args, CliRun *pRun, bool withHandles = true)
             ran = false;
         }
         GetExitCodeProcess(process.hProcess, &pRun->exitCode);
-        pRun->out = ReadAll(hOutRead);
-        pRun->err = ReadAll(hErrRead);
+        pRun->out = ReadPipe(hOutRead);
+        pRun->err = ReadPipe(hErrRead);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }

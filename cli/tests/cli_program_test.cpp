@@ -13,6 +13,7 @@
 #include "fake_processes.h"
 #include "fake_system.h"
 #include "machine_state.h"
+#include "morvanta_windows.h"
 #include "subsystem_process.h"
 
 namespace {
@@ -50,7 +51,7 @@ class CliProgram : public testing::Test {
     }
 
     // status --json with its standard output and error read back.
-    static int StatusJson(std::string *pOut, std::string *pErr)
+    static int RunStatusJson(std::string *pOut, std::string *pErr)
     {
         const wchar_t *argv[] = {L"MorvantaCli.exe", L"status", L"--json"};
         HANDLE hOutRead = NULL, hOutWrite = NULL, hErrRead = NULL, hErrWrite = NULL;
@@ -61,20 +62,11 @@ class CliProgram : public testing::Test {
         int exitCode = RunHeapSizeCommand(3, argv);
         CloseHandle(hOutWrite);
         CloseHandle(hErrWrite);
-        *pOut = ReadAll(hOutRead);
-        *pErr = ReadAll(hErrRead);
+        *pOut = ReadPipe(hOutRead);
+        *pErr = ReadPipe(hErrRead);
         CloseHandle(hOutRead);
         CloseHandle(hErrRead);
         return exitCode;
-    }
-    static std::string ReadAll(HANDLE hRead)
-    {
-        char buffer[4096];
-        DWORD cbRead = 0;
-        std::string text;
-        while (ReadFile(hRead, buffer, sizeof buffer, &cbRead, NULL) && cbRead > 0)
-            text.append(buffer, cbRead);
-        return text;
     }
 };
 
@@ -165,7 +157,7 @@ TEST_F(CliProgram, StatusOfWhatWineCannotShow)
         InstallFakeProcesses();
         c.pfnChange();
         std::string out, err;
-        EXPECT_EQ(c.exitCode, StatusJson(&out, &err));
+        EXPECT_EQ(c.exitCode, RunStatusJson(&out, &err));
         EXPECT_EQ(c.out, out);
         EXPECT_EQ(c.err, err);
         EXPECT_EQ(BytesOf(TypicalValue()), g_fake.data);
