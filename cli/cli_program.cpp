@@ -24,8 +24,9 @@ static const WCHAR kUsage[] = L"Usage: MorvantaCli [show]\r\n"
                               L"\r\n"
                               L"show prints the interactive size, or with --non-interactive the non-interactive\r\n"
                               L"one. set stores SIZE as the interactive size, or with --non-interactive as the\r\n"
-                              L"non-interactive one (adding the third number when there is none); SIZE is\r\n"
-                              L"digits only and lies between half and double the current size of that heap.\r\n"
+                              L"non-interactive one (adding the third number when there is none). SIZE is\r\n"
+                              L"digits only and lies between half and double the current size of that heap;\r\n"
+                              L"the non-interactive heap may also go up to the interactive size in one run.\r\n"
                               L"--dry-run prints the value as it would be written and writes nothing. status\r\n"
                               L"prints all three sizes as configured for the next start and as in effect now,\r\n"
                               L"read from this session's subsystem process; --json prints them as one line.\r\n"
@@ -118,12 +119,22 @@ static int ShowRewrite(const HeapChoice &heap, WCHAR *pszText, DWORD cbData, Hea
 }
 
 // Half the current size to double it, doubled without wrapping so that a
-// damaged huge value can still be brought back; never 0.
-static int
-ChangeHeapSize(const CliRequest &request, const HeapChoice &heap, HeapSizeKb currentKb, WCHAR *pszText, DWORD cbData)
+// damaged huge value can still be brought back; never 0. The non-interactive
+// heap may also go up to the interactive size in one run: Windows itself
+// gives non-interactive desktops that size when there is no third number.
+static int ChangeHeapSize(const CliRequest &request,
+                          const HeapChoice &heap,
+                          const SharedSectionSizes &sizes,
+                          HeapSizeKb currentKb,
+                          WCHAR *pszText,
+                          DWORD cbData)
 {
     const uint64_t minKb = currentKb / 2 > 0 ? currentKb / 2 : 1;
-    const uint64_t maxKb = static_cast<uint64_t>(currentKb) * 2 < 0xFFFFFFFFu ? currentKb * 2ull : 0xFFFFFFFFu;
+    uint64_t maxKb = currentKb * 2ull;
+    if (request.nonInteractive && sizes.interactiveKb > maxKb)
+        maxKb = sizes.interactiveKb;
+    if (maxKb > 0xFFFFFFFFu)
+        maxKb = 0xFFFFFFFFu;
 
     if (request.newSizeKb < minKb || request.newSizeKb > maxKb) {
         WCHAR szMin[kHeapSizeTextChars] = {};
@@ -204,7 +215,7 @@ int RunHeapSizeCommand(int argc, const wchar_t *const *argv)
         FormatHeapSize(currentKb, szCurrent);
         WriteText(STD_OUTPUT_HANDLE, {szCurrent, kNewLine});
     } else {
-        exitCode = ChangeHeapSize(request, heap, currentKb, pszText, cbData);
+        exitCode = ChangeHeapSize(request, heap, sizes, currentKb, pszText, cbData);
     }
     ReleaseText(pszText);
     return exitCode;

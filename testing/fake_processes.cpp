@@ -156,7 +156,7 @@ FakeNtQueryInformationProcess(HANDLE hProcess, ULONG infoClass, PVOID pBuffer, U
 static BOOL WINAPI FakeIsWow64Process(HANDLE hProcess, PBOOL pIsWow64)
 {
     const FakeProcess *pProcess = ProcessOf(hProcess);
-    *pIsWow64 = pProcess != NULL && pProcess->wow64;
+    *pIsWow64 = pProcess != NULL ? pProcess->wow64 : hProcess == GetCurrentProcess() && g_fakeProcesses.ownWow64;
     return pProcess != NULL || hProcess == GetCurrentProcess();
 }
 

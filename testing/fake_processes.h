@@ -45,6 +45,7 @@ struct FakeProcesses {
     std::vector<FakeProcess> processes; // this process's own entry is added to the list
     ULONG ownSessionId;
     bool ownListed;
+    bool ownWow64;                // this process is 32-bit on 64-bit Windows
     int listCalls;                // the list answers too small to its first call
     int openHandles;              // handles not yet closed
     std::vector<std::string> log; // "open PID ACCESS", "image", "query 60", "basic", "read", "close"

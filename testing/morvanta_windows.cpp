@@ -2,6 +2,7 @@
 #include "morvanta_windows.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include "resource.h"
 
@@ -114,6 +115,27 @@ bool StepSpinner(HWND hwndDialog, int direction)
     int before = SpinnerPosition(hwndDialog);
     PostKey(GetDlgItem(hwndDialog, IDC_HEAPSIZE_EDIT), direction > 0 ? VK_UP : VK_DOWN);
     return PollUntil([&] { return SpinnerPosition(hwndDialog) != before; });
+}
+
+bool StartTestProcess(std::wstring commandLine,
+                      LPCWSTR pszApplication,
+                      BOOL inheritHandles,
+                      DWORD dwFlags,
+                      STARTUPINFOW *pStartup,
+                      PROCESS_INFORMATION *pProcess,
+                      DWORD *pdwError)
+{
+    for (int attempt = 0; attempt < 3; attempt++) {
+        std::wstring mutableLine = commandLine; // CreateProcessW may write into it
+        if (CreateProcessW(
+                pszApplication, &mutableLine[0], NULL, NULL, inheritHandles, dwFlags, NULL, NULL, pStartup, pProcess)) {
+            *pdwError = 0;
+            return true;
+        }
+        *pdwError = GetLastError();
+        fprintf(stderr, "start %d of a test program failed with error %lu\n", attempt + 1, *pdwError);
+    }
+    return false;
 }
 
 std::string ReadPipe(HANDLE hRead)

@@ -28,6 +28,19 @@ template <typename Done> bool PollUntil(Done done, DWORD timeoutMs = kWaitMs, HA
     return true;
 }
 
+// CreateProcessW for a test's own programs. Wine's loader now and then fails
+// a new process before the program's first instruction, and CreateProcessW
+// then returns FALSE after about half a second (seen on loaded machines);
+// such a start ran nothing of the program, so it is tried again, at most
+// three times in all. *pdwError is the last start's error, 0 once started.
+bool StartTestProcess(std::wstring commandLine,
+                      LPCWSTR pszApplication,
+                      BOOL inheritHandles,
+                      DWORD dwFlags,
+                      STARTUPINFOW *pStartup,
+                      PROCESS_INFORMATION *pProcess,
+                      DWORD *pdwError);
+
 // All that was written into a pipe, read from its read end once every write
 // end is closed.
 std::string ReadPipe(HANDLE hRead);

@@ -18,6 +18,8 @@ namespace {
 struct CliRun {
     DWORD exitCode;
     std::string out, err;
+    DWORD startError; // why the program could not be started or waited for
+    DWORD elapsedMs;
 };
 
 // Runs MorvantaCli.exe with the arguments; without handles it gets no
@@ -35,8 +37,8 @@ bool RunCli(const std::wstring &args, CliRun *pRun, bool withHandles = true)
     startup.hStdError = withHandles ? hErrWrite : NULL;
     std::wstring commandLine = L"\"" + PathBesideThisProgram(L"MorvantaCli.exe") + L"\" " + args;
     PROCESS_INFORMATION process = {};
-    bool ran =
-        CreateProcessW(NULL, &commandLine[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process);
+    DWORD dwStart = GetTickCount();
+    bool ran = StartTestProcess(commandLine, NULL, TRUE, CREATE_NO_WINDOW, &startup, &process, &pRun->startError);
     CloseHandle(hOutWrite);
     CloseHandle(hErrWrite);
     if (ran) {
@@ -44,6 +46,7 @@ bool RunCli(const std::wstring &args, CliRun *pRun, bool withHandles = true)
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, kWaitMs);
             ran = false;
+            pRun->startError = WAIT_TIMEOUT;
         }
         GetExitCodeProcess(process.hProcess, &pRun->exitCode);
         pRun->out = ReadPipe(hOutRead);
@@ -53,6 +56,7 @@ bool RunCli(const std::wstring &args, CliRun *pRun, bool withHandles = true)
     }
     CloseHandle(hOutRead);
     CloseHandle(hErrRead);
+    pRun->elapsedMs = GetTickCount() - dwStart;
     return ran;
 }
 
@@ -130,9 +134,9 @@ class StandInSubsystem {
         startup.cb = sizeof startup;
         SystemDirectoryAccess access;
         copied_ = CopyFileW(PathBesideThisProgram(L"SubsystemStandIn.exe").c_str(), path_.c_str(), TRUE) != FALSE;
+        DWORD dwError = 0;
         if (copied_ && hReady != NULL &&
-            CreateProcessW(
-                path_.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process_))
+            StartTestProcess(commandLine, path_.c_str(), FALSE, CREATE_NO_WINDOW, &startup, &process_, &dwError))
             WaitForSingleObject(hReady, kWaitMs);
         if (hReady != NULL)
             CloseHandle(hReady);
@@ -215,7 +219,7 @@ class CliEndToEnd : public testing::Test {
             bool presentBefore = ReadSubsystemsValue(&typeBefore, &before);
 
             CliRun run = {};
-            ASSERT_TRUE(RunCli(row.args, &run));
+            ASSERT_TRUE(RunCli(row.args, &run)) << "error " << run.startError << " after " << run.elapsedMs << " ms";
             EXPECT_EQ(row.exitCode, run.exitCode);
             if (row.out == kUsage) {
                 EXPECT_EQ(0u, run.out.find(kUsage)) << run.out;
@@ -226,7 +230,7 @@ class CliEndToEnd : public testing::Test {
                 EXPECT_EQ("", run.err);
             } else {
                 EXPECT_EQ(0u, run.err.find(row.err)) << run.err;
-                EXPECT_EQ("\r\n", run.err.substr(run.err.size() - 2));
+                EXPECT_EQ("\r\n", run.err.substr(run.err.size() < 2 ? 0 : run.err.size() - 2));
             }
             EXPECT_EQ(presentBefore, ReadSubsystemsValue(&typeAfter, &after));
             if (presentBefore) {
@@ -258,6 +262,16 @@ TEST_F(CliEndToEnd, ShowAndTheReadFailures)
         {"field of 0", L"show", TypicalValue(L"1024,0,512"), NULL, ERROR_INVALID_DATA, "", kError, L""},
         {"key not readable", L"show", typical, DenyQuery, ERROR_ACCESS_DENIED, "", kError, L""},
         {"older platform", L"show", typical, OlderPlatform, 1, "", kError, L""},
+        {"older platform: the arguments are judged first", L"frobnicate", typical, OlderPlatform, 87, "", kUsage, L""},
+        {"older platform: help is still help", L"--help", typical, OlderPlatform, 0, kUsage, NULL, L""},
+        {"older platform without the key: the platform is judged before the value",
+         L"show",
+         L"",
+         OlderPlatform,
+         1,
+         "",
+         "MorvantaCli: changing the desktop heap size is only supported on Windows 2000/XP and later.",
+         L""},
         {"non-interactive", L"show --non-interactive", typical, NULL, 0, "512\r\n", NULL, L""},
         {"non-interactive in capitals", L"SHOW --NON-INTERACTIVE", typical, NULL, 0, "512\r\n", NULL, L""},
         {"no third number: the interactive size",
@@ -433,13 +447,80 @@ TEST_F(CliEndToEnd, SetRewritesOnlyTheFieldOrNothing)
          Utf8(TypicalValue(L"1024,3072,256")) + "\r\n",
          NULL,
          L""},
-        {"non-interactive above double",
-         L"set 1025 --non-interactive",
+        {"non-interactive above double and the interactive size",
+         L"set 3073 --non-interactive",
          typical,
          NULL,
          ERROR_INVALID_PARAMETER,
          "",
-         "MorvantaCli: the new size must lie between 256 and 1024 KB.",
+         "MorvantaCli: the new size must lie between 256 and 3072 KB.",
+         L""},
+        {"non-interactive up to the interactive size in one run",
+         L"set 20480 --non-interactive",
+         TypicalValue(L"1024,20480,768"),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The non-interactive desktop heap size changed from 768 KB to 20480 KB; it takes effect when Windows "
+         "restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,20480,20480")},
+        {"non-interactive above the interactive size",
+         L"set 20481 --non-interactive",
+         TypicalValue(L"1024,20480,768"),
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 384 and 20480 KB.",
+         L""},
+        {"non-interactive down to half",
+         L"set 384 --non-interactive",
+         TypicalValue(L"1024,20480,768"),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The non-interactive desktop heap size changed from 768 KB to 384 KB; it takes effect when Windows "
+         "restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,20480,384")},
+        {"non-interactive below half",
+         L"set 383 --non-interactive",
+         TypicalValue(L"1024,20480,768"),
+         NULL,
+         87,
+         "",
+         kError,
+         L""},
+        {"non-interactive without a third number: double the interactive size",
+         L"set 6144 --non-interactive",
+         TypicalValue(L"1024,3072"),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         "The non-interactive desktop heap size changed from 3072 KB to 6144 KB; it takes effect when Windows "
+         "restarts.\r\n",
+         NULL,
+         TypicalValue(L"1024,3072,6144")},
+        {"non-interactive without a third number: above double",
+         L"set 6145 --non-interactive",
+         TypicalValue(L"1024,3072"),
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 1536 and 6144 KB.",
+         L""},
+        {"non-interactive without a third number: below half",
+         L"set 1535 --non-interactive",
+         TypicalValue(L"1024,3072"),
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         kError,
+         L""},
+        {"the interactive heap does not reach up to the non-interactive size",
+         L"set 20480",
+         TypicalValue(L"1024,1024,20480"),
+         NULL,
+         ERROR_INVALID_PARAMETER,
+         "",
+         "MorvantaCli: the new size must lie between 512 and 2048 KB.",
          L""},
         {"non-interactive already stored",
          L"set 512 --non-interactive",
@@ -547,13 +628,38 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          NULL,
          L"",
          L"x,3072,512"},
+        {"a size unknown in effect before one that differs",
+         L"status --json",
+         typical,
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         StatusJson(configured.c_str(), "{\"sharedKb\":null,\"interactiveKb\":4096,\"nonInteractiveKb\":512}", "true"),
+         NULL,
+         L"",
+         L"x,4096,512"},
+        {"for a person, one size unknown in effect",
+         L"status",
+         typical,
+         NULL,
+         ERROR_NOT_FOUND,
+         "Desktop heap (KB)    configured    in effect\r\n"
+         "shared                     1024      unknown\r\n"
+         "interactive                3072         3072\r\n"
+         "non-interactive             512          512\r\n"
+         "In effect: the command line of the Windows subsystem process of session 1.\r\n"
+         "Whether a restart is pending cannot be told: the sizes that are known agree, and a size cannot be read "
+         "on one side.\r\n",
+         NULL,
+         L"",
+         L"x,3072,512"},
         {"a subsystem command line without the heap size",
          L"status --json",
          typical,
          NULL,
          ERROR_NOT_FOUND,
          StatusJson(configured.c_str(), "null", "null"),
-         kUnknown,
+         "MorvantaCli: the sizes in effect are unknown: the command line of the Windows subsystem process holds no "
+         "desktop heap size.",
          L"",
          L"1024"},
         {"a csrss.exe outside the system directory is not the subsystem",
@@ -647,14 +753,14 @@ TEST_F(CliEndToEnd, ExitCodeDoesNotDependOnTheOutput)
 {
     ASSERT_TRUE(PutSubsystemsValue(TypicalValue()));
     CliRun run = {};
-    ASSERT_TRUE(RunCli(L"set 4096", &run, false));
+    ASSERT_TRUE(RunCli(L"set 4096", &run, false)) << "error " << run.startError;
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), run.exitCode);
     DWORD dwType = 0;
     Bytes stored;
     ASSERT_TRUE(ReadSubsystemsValue(&dwType, &stored));
     EXPECT_EQ(BytesOf(TypicalValue(L"1024,4096,512")), stored);
     // Run again before the restart: the new size is found already stored.
-    ASSERT_TRUE(RunCli(L"set 4096", &run, false));
+    ASSERT_TRUE(RunCli(L"set 4096", &run, false)) << "error " << run.startError;
     EXPECT_EQ(0u, run.exitCode);
 }
 

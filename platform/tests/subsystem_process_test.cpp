@@ -77,6 +77,21 @@ TEST(ReadSizesInEffect, FromTheSubsystemProcessOfThisSessionOnly)
          },
          kInEffectOtherBitness,
          false},
+        {"before 8.1, a 32-bit reader of a 64-bit process",
+         [] {
+             BeforeWindows81();
+             g_fakeProcesses.ownWow64 = true;
+         },
+         kInEffectOtherBitness,
+         false},
+        {"before 8.1, both 32-bit on 64-bit Windows",
+         [] {
+             BeforeWindows81();
+             g_fakeProcesses.ownWow64 = true;
+             Subsystem().wow64 = true;
+         },
+         kInEffectRead,
+         true},
         {"before 8.1, without access to its memory",
          [] {
              BeforeWindows81();
@@ -102,6 +117,14 @@ TEST(ReadSizesInEffect, FromTheSubsystemProcessOfThisSessionOnly)
         {"no SharedSection=",
          [] { Subsystem().commandLine = L"csrss.exe Windows=On"; },
          kInEffectNoSharedSection,
+         false},
+        {"a shared heap size only: nothing of it kept",
+         [] { Subsystem().commandLine = L"csrss.exe SharedSection=1024"; },
+         kInEffectNoSharedSection,
+         false},
+        {"a command line that ends in its digits",
+         [] { Subsystem().commandLine = L"csrss.exe SharedSection=1024,4096,768"; },
+         kInEffectRead,
          false},
         {"only in another session", [] { Subsystem().sessionId = 0; }, kInEffectNotFound, false},
         {"this session's, not another's",
@@ -142,6 +165,14 @@ TEST(ReadSizesInEffect, FromTheSubsystemProcessOfThisSessionOnly)
         EXPECT_EQ(read ? g_fakeProcesses.ownSessionId : 0u, dwSessionId);
         const std::vector<std::string> &log = g_fakeProcesses.log;
         EXPECT_EQ(c.readsMemory, std::find(log.begin(), log.end(), "read") != log.end());
+        if (read) {
+            // The copy has room for the terminator after the text the codec reads.
+            const FakeProcess &subsystem = *std::find_if(
+                g_fakeProcesses.processes.begin(), g_fakeProcesses.processes.end(), [](const FakeProcess &process) {
+                    return process.commandLine.find(L"1024,4096,768") != std::wstring::npos;
+                });
+            EXPECT_EQ(subsystem.commandLine.size() + 1, g_textCounts.cchLast);
+        }
         EXPECT_EQ(0, g_fakeProcesses.openHandles);
         EXPECT_EQ(g_textCounts.allocated, g_textCounts.released);
         RemoveCountingTextHeap();

@@ -124,18 +124,24 @@ seed_subsystems_value() {
 }
 
 # A second build of the shipped programs in another directory must give the
-# same bytes: no time stamps and no build paths.
+# same bytes: no time stamps and no build paths. Compares build/win-i686 and
+# build/win-x86_64 (MorvantaCli.exe only) with fresh builds beside them.
 check_reproducible() {
-    local program
-    rm -rf build/repro-i686
-    configure_windows build/repro-i686 i686 -DMORVANTA_TESTS=OFF
+    local arch program
+    for arch in i686 x86_64; do
+        rm -rf "build/repro-$arch"
+        configure_windows "build/repro-$arch" "$arch" -DMORVANTA_TESTS=OFF
+    done
     cmake --build build/repro-i686 --target Morvanta MorvantaCli >/dev/null
-    for program in Morvanta.exe MorvantaCli.exe; do
-        if ! cmp "build/win-i686/bin/$program" "build/repro-i686/bin/$program"; then
-            echo "$program is not reproducible: two builds differ" >&2
+    cmake --build build/repro-x86_64 --target MorvantaCli >/dev/null
+    for program in i686/Morvanta.exe i686/MorvantaCli.exe x86_64/MorvantaCli.exe; do
+        arch=${program%%/*}
+        program=${program#*/}
+        if ! cmp "build/win-$arch/bin/$program" "build/repro-$arch/bin/$program"; then
+            echo "$program ($arch) is not reproducible: two builds differ" >&2
             return 1
         fi
-        echo "Reproducible: $program $(sha256sum "build/win-i686/bin/$program" | cut -d' ' -f1)"
+        echo "Reproducible: $program ($arch) $(sha256sum "build/win-$arch/bin/$program" | cut -d' ' -f1)"
     done
 }
 

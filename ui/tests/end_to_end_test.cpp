@@ -41,8 +41,9 @@ class EndToEnd : public testing::Test {
     {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        std::wstring commandLine = L"\"" + PathBesideThisProgram(L"Morvanta.exe") + L"\"";
-        if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        DWORD dwError = 0;
+        if (!StartTestProcess(
+                L"\"" + PathBesideThisProgram(L"Morvanta.exe") + L"\"", NULL, FALSE, 0, &startup, &process, &dwError))
             return false;
         WaitForInputIdle(process.hProcess, kWaitMs);
         return true;
