@@ -1,0 +1,100 @@
+# The loopback computers that scripts/lib/fleet.sh started, as the module's
+# tests and scripts/bench-fleet see them: their sessions, their values under
+# their own Wine prefix, and their ends.
+Set-StrictMode -Version 2.0
+
+$script:FleetDirectory = [System.IO.Path]::GetFullPath((Join-Path $PSScriptRoot '../../build/fleet'))
+$script:SubsystemsKey = 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\SubSystems'
+
+function Get-FleetHost {
+    [CmdletBinding()]
+    param()
+    $count = [int](Get-Content -LiteralPath (Join-Path $script:FleetDirectory 'count'))
+    for ($number = 2; $number -lt $count + 2; $number++) {
+        $folder = Join-Path $script:FleetDirectory "host$number"
+        [pscustomobject]@{
+            Address    = "127.0.0.$number"
+            HostName   = "root@127.0.0.${number}:2222"
+            Prefix     = Join-Path $folder 'prefix'
+            TempFolder = Join-Path $folder 'tmp'
+            PidFile    = Join-Path $folder 'sshd.pid'
+        }
+    }
+}
+
+function New-FleetSession {
+    [CmdletBinding()]
+    param([Parameter(Mandatory = $true)] [object[]] $FleetHost)
+    $options = @{ StrictHostKeyChecking = 'yes'; UserKnownHostsFile = (Join-Path $script:FleetDirectory 'known_hosts') }
+    New-PSSession -HostName ($FleetHost | ForEach-Object { $_.HostName }) -KeyFilePath (Join-Path $script:FleetDirectory 'client_key') -Options $options
+}
+
+# Wine in a computer's prefix, talking to the server its sessions use.
+function Invoke-FleetWine {
+    [CmdletBinding()]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost, [Parameter(Mandatory = $true)] [string[]] $Arguments)
+    $environment = @{
+        WINEPREFIX = $FleetHost.Prefix; TMPDIR = $FleetHost.TempFolder; WINEARCH = 'win64'; WINEDEBUG = '-all'
+        WINESERVER = '/usr/lib/wine/wineserver64'; WINELOADER = '/usr/lib/wine/wine64'
+    }
+    $saved = @{}
+    foreach ($name in $environment.Keys) {
+        $saved[$name] = [System.Environment]::GetEnvironmentVariable($name)
+        [System.Environment]::SetEnvironmentVariable($name, $environment[$name])
+    }
+    try {
+        & /usr/lib/wine/wine64 @Arguments 2>$null
+        $LASTEXITCODE
+    }
+    finally {
+        foreach ($name in $saved.Keys) {
+            [System.Environment]::SetEnvironmentVariable($name, $saved[$name])
+        }
+    }
+}
+
+function Set-FleetValue {
+    [CmdletBinding(SupportsShouldProcess = $true)]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost, [Parameter(Mandatory = $true)] [string] $Value)
+    if ($PSCmdlet.ShouldProcess($FleetHost.Address, 'Seed the SubSystems value')) {
+        $output = Invoke-FleetWine -FleetHost $FleetHost -Arguments 'reg', 'add', $script:SubsystemsKey, '/v', 'Windows', '/t', 'REG_EXPAND_SZ', '/d', $Value, '/f'
+        if ($output[-1] -ne 0) {
+            throw "reg add failed on $($FleetHost.Address)"
+        }
+    }
+}
+
+# The value's type and text, as reg query prints them.
+function Get-FleetValue {
+    [CmdletBinding()]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost)
+    $lines = Invoke-FleetWine -FleetHost $FleetHost -Arguments 'reg', 'query', $script:SubsystemsKey, '/v', 'Windows'
+    foreach ($line in $lines) {
+        if ("$line" -match '^\s+Windows\s+(REG_\w+)\s+(.*?)\r?$') {
+            return [pscustomobject]@{ Type = $Matches[1]; Text = $Matches[2] }
+        }
+    }
+}
+
+# Writes refused on the key while the computer's server runs.
+function Deny-FleetWrite {
+    [CmdletBinding()]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost, [Parameter(Mandatory = $true)] [string] $Helper)
+    $output = Invoke-FleetWine -FleetHost $FleetHost -Arguments $Helper, 'D:(D;;0x2;;;WD)(A;;KA;;;WD)'
+    if ($output[-1] -ne 0) {
+        throw "the DACL could not be set on $($FleetHost.Address)"
+    }
+}
+
+# Ends a computer's sshd and the connections it forked, by the id in its PidFile.
+function Stop-FleetHost {
+    [CmdletBinding(SupportsShouldProcess = $true)]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost)
+    $id = [int](Get-Content -LiteralPath $FleetHost.PidFile)
+    if ($PSCmdlet.ShouldProcess($FleetHost.Address, 'Stop sshd')) {
+        & pkill -P $id
+        & kill $id
+    }
+}
+
+Export-ModuleMember -Function Get-FleetHost, New-FleetSession, Invoke-FleetWine, Set-FleetValue, Get-FleetValue, Deny-FleetWrite, Stop-FleetHost

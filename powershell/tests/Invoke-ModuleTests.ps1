@@ -1,0 +1,14 @@
+# Runs the module's Pester suite and ends with the closing line that CI reads.
+param(
+    [Parameter(Mandatory = $true)] [string] $PesterManifest
+)
+Import-Module $PesterManifest
+$configuration = New-PesterConfiguration
+$configuration.Run.Path = Join-Path $PSScriptRoot 'Morvanta.Tests.ps1'
+$configuration.Run.PassThru = $true
+$configuration.Output.Verbosity = 'Detailed'
+$result = Invoke-Pester -Configuration $configuration
+"$($result.PassedCount) passed, $($result.FailedCount) failed"
+if ($result.FailedCount -gt 0 -or $result.Result -ne 'Passed') {
+    exit 1
+}

@@ -1,0 +1,151 @@
+# Sourced after common.sh: PowerShell and Pester, the module staged with its
+# programs, and a fleet of loopback "computers" for the module's tests and
+# benchmark. Each computer is an sshd started here on its own address
+# (127.0.0.2, 127.0.0.3, ...) whose PowerShell sessions get a 64-bit Wine
+# prefix of their own. Never the machine's own SSH service or /etc/ssh: the
+# sshd instances and the prefixes' servers are ended by their own ids.
+
+FLEET_DIR=$MORVANTA_ROOT/build/fleet
+FLEET_PORT=2222
+PWSH=$HOME/.dotnet/tools/pwsh
+PESTER_PSD1=$MORVANTA_ROOT/build/tools/pester/6.2.0/tools/Pester.psd1
+MODULE_STAGE=$MORVANTA_ROOT/build/powershell/Morvanta
+
+# PowerShell 7.6.10 as a .NET tool (7.7.0 does not run on this .NET), Pester
+# 6.2.0 from NuGet, and OpenSSH's server.
+ensure_powershell() {
+    if ! dpkg-query -W -f='${Status}' openssh-server 2>/dev/null | grep -q 'install ok installed'; then
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends openssh-server >/dev/null
+    fi
+    if ! "$PWSH" -NoProfile -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null | grep -qx '7.6.10'; then
+        dotnet tool uninstall --global PowerShell >/dev/null 2>&1 || true
+        dotnet tool install --global PowerShell --version 7.6.10 >/dev/null
+    fi
+    if [ ! -f "$PESTER_PSD1" ]; then
+        mkdir -p build/tools/restore
+        cat > build/tools/restore/restore.csproj <<'PROJECT'
+<Project Sdk="Microsoft.NET.Sdk">
+  <PropertyGroup><TargetFramework>net10.0</TargetFramework></PropertyGroup>
+  <ItemGroup><PackageDownload Include="Pester" Version="[6.2.0]" /></ItemGroup>
+</Project>
+PROJECT
+        dotnet restore build/tools/restore/restore.csproj --packages build/tools >/dev/null
+    fi
+}
+
+# The module as it ships: its files with both programs under bin/.
+# stage_module DIR I686_BIN X64_BIN
+stage_module() {
+    local dir=$1
+    rm -rf "$dir"
+    mkdir -p "$(dirname "$dir")"
+    cp -r powershell/Morvanta "$dir"
+    mkdir -p "$dir/bin/x86" "$dir/bin/x64"
+    cp "$2/MorvantaCli.exe" "$dir/bin/x86/"
+    cp "$3/MorvantaCli.exe" "$dir/bin/x64/"
+}
+
+fleet_host_env() {
+    local host=$FLEET_DIR/host$1
+    echo "WINEPREFIX=$host/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= TMPDIR=$host/tmp" \
+        "WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine64 LC_ALL=C.UTF-8"
+}
+
+# Starts computers 2 .. COUNT+1: fleet_start COUNT. Prefixes are made once
+# per build tree (a copy of one made with wineboot) and their registry reset
+# on every start.
+fleet_start() {
+    local count=$1 i host address
+    mkdir -p "$FLEET_DIR/bin"
+    mkdir -p -m 755 /run/sshd # sshd's privilege separation folder
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$FLEET_DIR/bin/wine"
+    chmod +x "$FLEET_DIR/bin/wine"
+    [ -f "$FLEET_DIR/client_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$FLEET_DIR/client_key"
+    cp "$FLEET_DIR/client_key.pub" "$FLEET_DIR/authorized_keys"
+    : > "$FLEET_DIR/known_hosts"
+    (
+        export WINEARCH=win64 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine64
+        ensure_wine_prefix "$FLEET_DIR/template-prefix"
+    )
+    for ((i = 2; i < count + 2; i++)); do
+        host=$FLEET_DIR/host$i
+        address=127.0.0.$i
+        mkdir -p "$host/tmp"
+        if [ ! -f "$host/prefix/.morvanta-ready" ]; then
+            rm -rf "$host/prefix"
+            cp -a "$FLEET_DIR/template-prefix" "$host/prefix"
+        fi
+        [ -f "$host/ssh_host_ed25519_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$host/ssh_host_ed25519_key"
+        echo "[$address]:$FLEET_PORT $(cut -d' ' -f1,2 "$host/ssh_host_ed25519_key.pub")" >> "$FLEET_DIR/known_hosts"
+        cat > "$host/sshd_config" <<CONFIG
+Port $FLEET_PORT
+ListenAddress $address
+HostKey $host/ssh_host_ed25519_key
+PidFile $host/sshd.pid
+AuthorizedKeysFile $FLEET_DIR/authorized_keys
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+UsePAM no
+StrictModes no
+SetEnv $(fleet_host_env "$i") PATH=$FLEET_DIR/bin:/usr/local/bin:/usr/bin:/bin
+Subsystem powershell $PWSH -sshs -NoLogo -NoProfile
+CONFIG
+        (
+            # shellcheck disable=SC2046
+            export $(fleet_host_env "$i")
+            export WINE=/usr/lib/wine/wine64
+            reset_wine_prefix
+            # The server and its helpers started with their output on nothing:
+            # one started by a session's first call would hold that call's
+            # standard error open, and every call would wait for it to end.
+            "$WINESERVER" -p </dev/null >/dev/null 2>&1
+            timeout 120 "$WINE" wineboot </dev/null >/dev/null 2>&1
+        )
+        /usr/sbin/sshd -f "$host/sshd_config" -E "$host/sshd.log"
+    done
+    echo "$count" > "$FLEET_DIR/count"
+}
+
+# Ends each sshd (and the connections it forked) by the id in its PidFile,
+# then each prefix's server, found through the TMPDIR and WINEPREFIX its
+# sessions had.
+fleet_stop() {
+    local count i host pid
+    [ -f "$FLEET_DIR/count" ] || return 0
+    count=$(cat "$FLEET_DIR/count")
+    for ((i = 2; i < count + 2; i++)); do
+        host=$FLEET_DIR/host$i
+        if [ -f "$host/sshd.pid" ]; then
+            pid=$(cat "$host/sshd.pid")
+            pkill -P "$pid" 2>/dev/null || true
+            kill "$pid" 2>/dev/null || true
+            rm -f "$host/sshd.pid"
+        fi
+        (
+            # shellcheck disable=SC2046
+            export $(fleet_host_env "$i")
+            "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+        )
+    done
+    rm -f "$FLEET_DIR/count"
+}
+
+# The module's suite over five loopback computers, staged from the cross
+# builds in build/win-i686 and build/win-x86_64.
+run_module_tests() {
+    local rc=0
+    ensure_powershell
+    stage_module "$MODULE_STAGE" build/win-i686/bin build/win-x86_64/bin
+    fleet_stop
+    trap fleet_stop EXIT
+    fleet_start 5
+    MORVANTA_MODULE=$MODULE_STAGE/Morvanta.psd1 MORVANTA_FLEET=$FLEET_DIR \
+        MORVANTA_DACL_HELPER=$MORVANTA_ROOT/build/win-x86_64/bin/SubsystemsKeyDacl.exe \
+        "$PWSH" -NoProfile -NonInteractive -File powershell/tests/Invoke-ModuleTests.ps1 -PesterManifest "$PESTER_PSD1" || rc=$?
+    fleet_stop
+    trap - EXIT
+    return $rc
+}
