@@ -18,6 +18,7 @@ function Get-FleetHost {
             Prefix     = Join-Path $folder 'prefix'
             TempFolder = Join-Path $folder 'tmp'
             PidFile    = Join-Path $folder 'sshd.pid'
+            WineEnv    = Join-Path $folder 'wine.env'
         }
     }
 }
@@ -33,9 +34,11 @@ function New-FleetSession {
 function Invoke-FleetWine {
     [CmdletBinding()]
     param([Parameter(Mandatory = $true)] [object] $FleetHost, [Parameter(Mandatory = $true)] [string[]] $Arguments)
-    $environment = @{
-        WINEPREFIX = $FleetHost.Prefix; TMPDIR = $FleetHost.TempFolder; WINEARCH = 'win64'; WINEDEBUG = '-all'
-        WINESERVER = '/usr/lib/wine/wineserver64'; WINELOADER = '/usr/lib/wine/wine64'
+    # The environment its sessions get, as scripts/lib/fleet.sh wrote it.
+    $environment = @{}
+    foreach ($line in Get-Content -LiteralPath $FleetHost.WineEnv) {
+        $name, $value = $line -split '=', 2
+        $environment[$name] = $value
     }
     $saved = @{}
     foreach ($name in $environment.Keys) {
@@ -43,7 +46,7 @@ function Invoke-FleetWine {
         [System.Environment]::SetEnvironmentVariable($name, $environment[$name])
     }
     try {
-        & /usr/lib/wine/wine64 @Arguments 2>$null
+        & $environment.WINELOADER @Arguments 2>$null
         $LASTEXITCODE
     }
     finally {

@@ -53,7 +53,8 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
     }
 
     It 'leaves the sessions it was given open' {
-        @($Sessions[0..2] | Where-Object State -EQ 'Opened').Count | Should -Be 3
+        # Sessions open in any order: the broken one is found by its name.
+        @($Sessions | Where-Object { $_.ComputerName -ne '127.0.0.5' -and $_.State -eq 'Opened' }).Count | Should -Be 3
     }
 
     It 'leaves no temporary folder behind' {

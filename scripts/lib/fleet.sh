@@ -72,6 +72,7 @@ fleet_start() {
         host=$FLEET_DIR/host$i
         address=127.0.0.$i
         mkdir -p "$host/tmp"
+        fleet_host_env "$i" | tr ' ' '\n' > "$host/wine.env" # what the harness's own Wine calls there use
         if [ ! -f "$host/prefix/.morvanta-ready" ]; then
             rm -rf "$host/prefix"
             cp -a "$FLEET_DIR/template-prefix" "$host/prefix"

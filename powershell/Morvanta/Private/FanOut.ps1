@@ -17,106 +17,6 @@ function Get-MorvantaProgramBytes {
     , [System.IO.File]::ReadAllBytes($path)
 }
 
-function New-MorvantaErrorRecord {
-    [CmdletBinding()]
-    [OutputType([System.Management.Automation.ErrorRecord])]
-    param(
-        [Parameter(Mandatory = $true)] [string] $Message,
-        [Parameter(Mandatory = $true)] [string] $ErrorId,
-        [Parameter(Mandatory = $true)] [System.Management.Automation.ErrorCategory] $Category,
-        [AllowNull()] [object] $TargetObject
-    )
-    $exception = New-Object System.InvalidOperationException -ArgumentList $Message
-    New-Object System.Management.Automation.ErrorRecord -ArgumentList $exception, $ErrorId, $Category, $TargetObject
-}
-
-# The program's own sentence, without its name in front.
-function Get-ProgramSentence {
-    [CmdletBinding()]
-    [OutputType([string])]
-    param([AllowNull()] [AllowEmptyString()] [string] $Text)
-    if ([string]::IsNullOrWhiteSpace($Text)) {
-        return $null
-    }
-    $sentence = ($Text.Trim() -split '\r?\n')[0]
-    if ($sentence.StartsWith('MorvantaCli: ')) {
-        $sentence = $sentence.Substring('MorvantaCli: '.Length)
-    }
-    $sentence
-}
-
-# An exit code that is not a result, as an error record for the computer.
-function ConvertTo-ProgramErrorRecord {
-    [CmdletBinding()]
-    [OutputType([System.Management.Automation.ErrorRecord])]
-    param(
-        [Parameter(Mandatory = $true)] [object] $Run,
-        [Parameter(Mandatory = $true)] [string] $ComputerName,
-        [string] $Prefix = ''
-    )
-    $kinds = @{
-        5  = 'AccessDenied', 'PermissionDenied'
-        13 = 'InvalidData', 'InvalidData'
-        87 = 'SizeOutOfRange', 'InvalidArgument'
-        1  = 'NotSupported', 'NotImplemented'
-    }
-    $kind = $kinds[[int]$Run.ExitCode]
-    if ($null -eq $kind) {
-        $kind = 'StoreFailed', 'WriteError'
-    }
-    $sentence = Get-ProgramSentence -Text $Run.Error
-    if ($null -eq $sentence) {
-        $sentence = "MorvantaCli.exe $($Run.CommandLine) ended with exit code $($Run.ExitCode)."
-    }
-    New-MorvantaErrorRecord -Message ("${ComputerName}: $Prefix$sentence") -ErrorId $kind[0] -Category $kind[1] -TargetObject $ComputerName
-}
-
-# Sessions opened for computer names, one error record per name that got none.
-function Open-MorvantaSession {
-    [CmdletBinding()]
-    param(
-        [Parameter(Mandatory = $true)] [string[]] $ComputerName,
-        [System.Management.Automation.PSCredential] $Credential,
-        [int] $ThrottleLimit = 32
-    )
-    $parameters = @{ ComputerName = $ComputerName; ThrottleLimit = $ThrottleLimit; ErrorAction = 'SilentlyContinue'; ErrorVariable = 'openErrors' }
-    if ($null -ne $Credential -and $Credential -ne [System.Management.Automation.PSCredential]::Empty) {
-        $parameters.Credential = $Credential
-    }
-    $openErrors = @()
-    $sessions = @()
-    try {
-        $sessions = @(New-PSSession @parameters)
-    }
-    catch {
-        # Without WinRM (PowerShell on Linux) the call throws once for all names.
-        $openErrors = @($_)
-    }
-    $opened = @{}
-    foreach ($session in $sessions) {
-        $opened[$session.ComputerName] = $true
-        [pscustomobject]@{ ComputerName = $session.ComputerName; Session = $session; ErrorRecord = $null }
-    }
-    foreach ($name in $ComputerName) {
-        if ($opened.ContainsKey($name)) {
-            continue
-        }
-        $cause = $openErrors | Where-Object { $_.TargetObject -and "$($_.TargetObject.ComputerName)" -eq $name } | Select-Object -First 1
-        if ($null -eq $cause) {
-            $cause = $openErrors | Select-Object -First 1
-        }
-        $message = 'the session cannot be opened'
-        if ($null -ne $cause) {
-            $message = "the session cannot be opened: $($cause.Exception.Message)"
-        }
-        [pscustomobject]@{
-            ComputerName = $name
-            Session      = $null
-            ErrorRecord  = New-MorvantaErrorRecord -Message "${name}: $message" -ErrorId 'ConnectionFailed' -Category OpenError -TargetObject $name
-        }
-    }
-}
-
 # One result per target, in the order of the targets: ComputerName, and Runs
 # (what the program said) or ErrorRecord. Targets are objects with
 # ComputerName and Session ($null: this computer).
@@ -181,65 +81,26 @@ function Invoke-MorvantaFanOut {
     }
 }
 
-# The sizes as status --json reports them, in a fresh flat object.
-function ConvertTo-DesktopHeap {
-    [CmdletBinding()]
-    [OutputType('Morvanta.DesktopHeap')]
-    param(
-        [Parameter(Mandatory = $true)] [string] $ComputerName,
-        [Parameter(Mandatory = $true)] [object] $Run
-    )
-    $status = $Run.Output | ConvertFrom-Json
-    $inEffect = $status.inEffect
-    $reason = $null
-    if ($null -eq $inEffect) {
-        $inEffect = [pscustomobject]@{ sharedKb = $null; interactiveKb = $null; nonInteractiveKb = $null }
-        $reason = Get-ProgramSentence -Text $Run.Error
-    }
-    [pscustomobject]@{
-        PSTypeName               = 'Morvanta.DesktopHeap'
-        ComputerName             = $ComputerName
-        SharedKb                 = ConvertTo-Size $status.configured.sharedKb
-        InteractiveKb            = ConvertTo-Size $status.configured.interactiveKb
-        NonInteractiveKb         = ConvertTo-Size $status.configured.nonInteractiveKb
-        InEffectSharedKb         = ConvertTo-Size $inEffect.sharedKb
-        InEffectInteractiveKb    = ConvertTo-Size $inEffect.interactiveKb
-        InEffectNonInteractiveKb = ConvertTo-Size $inEffect.nonInteractiveKb
-        RestartPending           = $status.restartPending
-        InEffectUnknownReason    = $reason
-    }
-}
-
-function ConvertTo-Size {
-    param([AllowNull()] [object] $Value)
-    if ($null -eq $Value) {
-        return $null
-    }
-    [uint32]$Value
-}
-
-# The targets of a call: this computer when none is given, else the sessions
-# given, or sessions opened for the names given.
-function Resolve-MorvantaTarget {
+# The current sizes of each target, as objects with Target and Heap; a target
+# that fails gives its error through the cmdlet instead.
+function Read-DesktopHeap {
     [CmdletBinding()]
     param(
-        [Parameter(Mandatory = $true)] [string] $ParameterSetName,
-        [AllowEmptyCollection()] [string[]] $ComputerName,
-        [AllowEmptyCollection()] [object[]] $Session,
-        [bool] $AnyComputerName,
-        [System.Management.Automation.PSCredential] $Credential,
-        [int] $ThrottleLimit
+        [Parameter(Mandatory = $true)] [System.Management.Automation.PSCmdlet] $Cmdlet,
+        [Parameter(Mandatory = $true)] [AllowEmptyCollection()] [object[]] $Target,
+        [int] $ThrottleLimit = 32
     )
-    if ($ParameterSetName -eq 'Session') {
-        foreach ($item in $Session) {
-            [pscustomobject]@{ ComputerName = $item.ComputerName; Session = $item; ErrorRecord = $null; Opened = $false }
+    $results = @(Invoke-MorvantaFanOut -Target $Target -CommandLine 'status --json' -ThrottleLimit $ThrottleLimit -Activity 'Reading desktop heap sizes')
+    for ($index = 0; $index -lt $results.Count; $index++) {
+        $result = $results[$index]
+        if ($null -ne $result.ErrorRecord) {
+            $Cmdlet.WriteError($result.ErrorRecord)
         }
-    }
-    elseif (-not $AnyComputerName) {
-        [pscustomobject]@{ ComputerName = [System.Environment]::MachineName; Session = $null; ErrorRecord = $null; Opened = $false }
-    }
-    elseif ($ComputerName.Count -gt 0) {
-        Open-MorvantaSession -ComputerName $ComputerName -Credential $Credential -ThrottleLimit $ThrottleLimit |
-            ForEach-Object { $_ | Add-Member -NotePropertyName Opened -NotePropertyValue ($null -ne $_.Session) -PassThru }
+        elseif ($result.Runs[0].ExitCode -notin 0, 3010, 1168) {
+            $Cmdlet.WriteError((ConvertTo-ProgramErrorRecord -Run $result.Runs[0] -ComputerName $result.ComputerName))
+        }
+        else {
+            [pscustomobject]@{ Target = $Target[$index]; Heap = ConvertTo-DesktopHeap -ComputerName $result.ComputerName -Run $result.Runs[0] }
+        }
     }
 }

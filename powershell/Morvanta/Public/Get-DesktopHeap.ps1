@@ -87,57 +87,21 @@ function Get-DesktopHeap {
     )
 
     begin {
-        $names = New-Object System.Collections.Generic.List[string]
-        $sessions = New-Object System.Collections.Generic.List[object]
-        $anyComputerName = $false
+        $targetInput = New-MorvantaTargetInput
     }
 
     process {
-        if ($PSCmdlet.ParameterSetName -eq 'Session') {
-            $sessions.AddRange([object[]]$Session)
-            return
-        }
-        if ($PSBoundParameters.ContainsKey('ComputerName')) {
-            $anyComputerName = $true
-            foreach ($name in @($ComputerName)) {
-                if ([string]::IsNullOrWhiteSpace($name)) {
-                    $PSCmdlet.WriteError((New-MorvantaErrorRecord -Message 'A computer name is null or empty; it is not taken as this computer.' -ErrorId 'EmptyComputerName' -Category InvalidArgument -TargetObject $name))
-                }
-                else {
-                    $names.Add($name)
-                }
-            }
-        }
+        Add-MorvantaTargetInput -TargetInput $targetInput -Cmdlet $PSCmdlet -ComputerNameBound $PSBoundParameters.ContainsKey('ComputerName') -ComputerName $ComputerName -Session $Session
     }
 
     end {
-        $targets = @(Resolve-MorvantaTarget -ParameterSetName $PSCmdlet.ParameterSetName -ComputerName $names.ToArray() -Session $sessions.ToArray() -AnyComputerName $anyComputerName -Credential $Credential -ThrottleLimit $ThrottleLimit)
+        $targets = @(Resolve-MorvantaTarget -TargetInput $targetInput -ParameterSetName $PSCmdlet.ParameterSetName -Credential $Credential -ThrottleLimit $ThrottleLimit)
         try {
-            foreach ($target in $targets) {
-                if ($null -ne $target.ErrorRecord) {
-                    $PSCmdlet.WriteError($target.ErrorRecord)
-                }
-            }
-            $reachable = @($targets | Where-Object { $null -eq $_.ErrorRecord })
-            foreach ($result in Invoke-MorvantaFanOut -Target $reachable -CommandLine 'status --json' -ThrottleLimit $ThrottleLimit -Activity 'Reading desktop heap sizes') {
-                if ($null -ne $result.ErrorRecord) {
-                    $PSCmdlet.WriteError($result.ErrorRecord)
-                    continue
-                }
-                $run = $result.Runs[0]
-                if ($run.ExitCode -in 0, 3010, 1168) {
-                    ConvertTo-DesktopHeap -ComputerName $result.ComputerName -Run $run
-                }
-                else {
-                    $PSCmdlet.WriteError((ConvertTo-ProgramErrorRecord -Run $run -ComputerName $result.ComputerName))
-                }
-            }
+            $reachable = @(Select-ReachableTarget -Cmdlet $PSCmdlet -Target $targets)
+            Read-DesktopHeap -Cmdlet $PSCmdlet -Target $reachable -ThrottleLimit $ThrottleLimit | ForEach-Object { $_.Heap }
         }
         finally {
-            $opened = @($targets | Where-Object { $_.Opened } | ForEach-Object { $_.Session })
-            if ($opened.Count -gt 0) {
-                Remove-PSSession -Session $opened
-            }
+            Close-MorvantaSession -Target $targets
         }
     }
 }

@@ -122,64 +122,32 @@ function Set-DesktopHeap {
         if ($PSBoundParameters.ContainsKey('NonInteractiveKb')) {
             $heaps += [pscustomobject]@{ Name = 'non-interactive'; Property = 'NonInteractiveKb'; SizeKb = $NonInteractiveKb; CommandLine = "set $NonInteractiveKb --non-interactive" }
         }
-        $names = New-Object System.Collections.Generic.List[string]
-        $sessions = New-Object System.Collections.Generic.List[object]
-        $anyComputerName = $false
+        $targetInput = New-MorvantaTargetInput
     }
 
     process {
-        if ($PSCmdlet.ParameterSetName -eq 'Session') {
-            $sessions.AddRange([object[]]$Session)
-            return
-        }
-        if ($PSBoundParameters.ContainsKey('ComputerName')) {
-            $anyComputerName = $true
-            foreach ($name in @($ComputerName)) {
-                if ([string]::IsNullOrWhiteSpace($name)) {
-                    $PSCmdlet.WriteError((New-MorvantaErrorRecord -Message 'A computer name is null or empty; it is not taken as this computer.' -ErrorId 'EmptyComputerName' -Category InvalidArgument -TargetObject $name))
-                }
-                else {
-                    $names.Add($name)
-                }
-            }
-        }
+        Add-MorvantaTargetInput -TargetInput $targetInput -Cmdlet $PSCmdlet -ComputerNameBound $PSBoundParameters.ContainsKey('ComputerName') -ComputerName $ComputerName -Session $Session
     }
 
     end {
-        $targets = @(Resolve-MorvantaTarget -ParameterSetName $PSCmdlet.ParameterSetName -ComputerName $names.ToArray() -Session $sessions.ToArray() -AnyComputerName $anyComputerName -Credential $Credential -ThrottleLimit $ThrottleLimit)
+        $targets = @(Resolve-MorvantaTarget -TargetInput $targetInput -ParameterSetName $PSCmdlet.ParameterSetName -Credential $Credential -ThrottleLimit $ThrottleLimit)
         try {
-            foreach ($target in $targets) {
-                if ($null -ne $target.ErrorRecord) {
-                    $PSCmdlet.WriteError($target.ErrorRecord)
-                }
-            }
-            $reachable = @($targets | Where-Object { $null -eq $_.ErrorRecord })
+            $reachable = @(Select-ReachableTarget -Cmdlet $PSCmdlet -Target $targets)
 
             # The current sizes, then one question per computer.
             $approved = New-Object System.Collections.Generic.List[object]
-            $reads = @(Invoke-MorvantaFanOut -Target $reachable -CommandLine 'status --json' -ThrottleLimit $ThrottleLimit -Activity 'Reading desktop heap sizes')
-            for ($index = 0; $index -lt $reads.Count; $index++) {
-                $result = $reads[$index]
-                if ($null -ne $result.ErrorRecord) {
-                    $PSCmdlet.WriteError($result.ErrorRecord)
-                    continue
-                }
-                $run = $result.Runs[0]
-                if ($run.ExitCode -notin 0, 3010, 1168) {
-                    $PSCmdlet.WriteError((ConvertTo-ProgramErrorRecord -Run $run -ComputerName $result.ComputerName))
-                    continue
-                }
-                $current = ConvertTo-DesktopHeap -ComputerName $result.ComputerName -Run $run
+            foreach ($read in Read-DesktopHeap -Cmdlet $PSCmdlet -Target $reachable -ThrottleLimit $ThrottleLimit) {
+                $current = $read.Heap
                 $changes = @()
                 foreach ($heap in $heaps) {
                     $currentKb = $current.($heap.Property)
                     if ($currentKb -eq $heap.SizeKb) {
-                        Write-Verbose "$($result.ComputerName): the $($heap.Name) desktop heap is already $($heap.SizeKb) KB."
+                        Write-Verbose "$($current.ComputerName): the $($heap.Name) desktop heap is already $($heap.SizeKb) KB."
+                    }
+                    elseif ($null -eq $currentKb) {
+                        $changes += "the $($heap.Name) desktop heap from an unreadable size to $($heap.SizeKb) KB"
                     }
                     else {
-                        if ($null -eq $currentKb) {
-                            $currentKb = 'an unreadable'
-                        }
                         $changes += "the $($heap.Name) desktop heap from $currentKb KB to $($heap.SizeKb) KB"
                     }
                 }
@@ -188,8 +156,8 @@ function Set-DesktopHeap {
                         $current
                     }
                 }
-                elseif ($PSCmdlet.ShouldProcess($result.ComputerName, 'Set ' + ($changes -join ' and '))) {
-                    $approved.Add($reachable[$index])
+                elseif ($PSCmdlet.ShouldProcess($current.ComputerName, 'Set ' + ($changes -join ' and '))) {
+                    $approved.Add($read.Target)
                 }
             }
 
@@ -231,10 +199,7 @@ function Set-DesktopHeap {
             }
         }
         finally {
-            $opened = @($targets | Where-Object { $_.Opened } | ForEach-Object { $_.Session })
-            if ($opened.Count -gt 0) {
-                Remove-PSSession -Session $opened
-            }
+            Close-MorvantaSession -Target $targets
         }
     }
 }
