@@ -87,7 +87,8 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real' {
 
         $transcript = Join-Path $TestDrive 'whatif.txt'
         Start-Transcript -LiteralPath $transcript
-        Set-DesktopHeap -Session $Targets -InteractiveKb 20480 -NonInteractiveKb 20480 -WhatIf
+        # -Force skips the questions, never -WhatIf.
+        Set-DesktopHeap -Session $Targets -InteractiveKb 20480 -NonInteractiveKb 20480 -WhatIf -Force
         Stop-Transcript
         $script:WhatIf = Get-Content -LiteralPath $transcript -Raw
         $script:AfterWhatIf = @($plan | ForEach-Object { (Get-FleetValue -FleetHost $_.Host).Text })

@@ -71,6 +71,7 @@ fleet_start() {
     for ((i = 2; i < count + 2; i++)); do
         host=$FLEET_DIR/host$i
         address=127.0.0.$i
+        rm -rf "$host/tmp" # a folder left there by an earlier run would hide one left by this run
         mkdir -p "$host/tmp"
         fleet_host_env "$i" | tr ' ' '\n' > "$host/wine.env" # what the harness's own Wine calls there use
         if [ ! -f "$host/prefix/.morvanta-ready" ]; then
