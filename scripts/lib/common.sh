@@ -7,22 +7,76 @@ MORVANTA_PACKAGES=(
     cmake ninja-build clang libclang-rt-14-dev clang-tidy clang-format cppcheck googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev binutils-mingw-w64-i686
     mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick xdotool
+    wine wine64 xvfb xauth x11-apps imagemagick xdotool osslsigncode openssl
 )
 
-# Installs whatever of the list is missing; needs root on a fresh machine.
-ensure_packages() {
-    local missing=() pkg
-    for pkg in "${MORVANTA_PACKAGES[@]}"; do
+# Whether this kernel runs 32-bit x86 programs, asked before Wine is there: a
+# 96-byte static ELF program that only exits with 42 (a kernel without IA-32
+# emulation refuses to start it).
+kernel_runs_ia32() {
+    local probe rc=0
+    mkdir -p "$MORVANTA_ROOT/build"
+    probe=$MORVANTA_ROOT/build/ia32-probe
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08' >"$probe"
+    printf '\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00' >>"$probe"
+    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00' >>"$probe"
+    printf '\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >>"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || rc=$?
+    rm -f "$probe"
+    [ "$rc" -eq 42 ]
+}
+
+# Installs whatever of the given packages is missing; needs root on a fresh
+# machine. A package list that fails to download does not stop the run: the
+# install decides, and a package it cannot install stops the run with one line
+# naming the package and apt's error. The lists are fetched once a run.
+install_packages() {
+    local missing=() pkg log
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if [ -z "${MORVANTA_APT_UPDATED:-}" ]; then
+        as_root apt-get update -qq >/dev/null 2>&1 ||
+            echo "Some package lists could not be fetched (apt-get update failed); going on with those there are."
+        MORVANTA_APT_UPDATED=1
+    fi
+    log=$(as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" 2>&1 >/dev/null) &&
+        return 0
+    # Name the first package that cannot be had, with apt's own words.
+    for pkg in "${missing[@]}"; do
+        log=$(LC_ALL=C apt-get install -s -qq --no-install-recommends "$pkg" 2>&1 >/dev/null) && continue
+        echo "Cannot install $pkg: $(grep -m1 '^E:' <<<"$log" | sed 's/^E: //')" >&2
+        return 1
+    done
+    echo "Cannot install ${missing[*]}: $(grep -m1 '^E:' <<<"$log" | sed 's/^E: //')" >&2
+    return 1
+}
+
+# The build and test tools; and 32-bit Wine where the kernel runs 32-bit code
+# (only there is the i386 architecture added). Where 32-bit Wine cannot be
+# installed, the Windows-side tests take the x86_64 path as on a kernel
+# without 32-bit code (choose_wine).
+ensure_packages() {
+    install_packages "${MORVANTA_PACKAGES[@]}" || exit 1
+    kernel_runs_ia32 || return 0
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+    local added="" why
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+        added=1
+        MORVANTA_APT_UPDATED=
+    fi
+    why=$(install_packages wine32:i386 2>&1 >/dev/null) && return 0
+    # Nothing of i386 was installed: the machine is left as it was found.
+    [ -n "$added" ] && as_root dpkg --remove-architecture i386 2>/dev/null
+    echo "This kernel runs 32-bit code, but wine32:i386 cannot be installed (${why#Cannot install wine32:i386: }): the Windows-side tests run on the x86_64 build under wine64."
+}
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
 # 32-bit Wine where the kernel runs 32-bit code; otherwise wine64, and the
@@ -52,6 +106,7 @@ ensure_wine_prefix() {
     export WINEPREFIX=$1
     [ -f "$WINEPREFIX/.morvanta-ready" ] && [ -d "$WINEPREFIX/.pristine" ] && return 0
     rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")" # Wine makes only the last folder
     (
         unset DISPLAY
         timeout 300 "$WINE" wineboot -i >/dev/null 2>&1

@@ -14,10 +14,7 @@ MODULE_STAGE=$MORVANTA_ROOT/build/powershell/Morvanta
 # PowerShell 7.6.10 as a .NET tool (7.7.0 does not run on this .NET), Pester
 # 6.2.0 from NuGet, and OpenSSH's server.
 ensure_powershell() {
-    if ! dpkg-query -W -f='${Status}' openssh-server 2>/dev/null | grep -q 'install ok installed'; then
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends openssh-server >/dev/null
-    fi
+    install_packages openssh-server || exit 1
     if ! "$PWSH" -NoProfile -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null | grep -qx '7.6.10'; then
         dotnet tool uninstall --global PowerShell >/dev/null 2>&1 || true
         dotnet tool install --global PowerShell --version 7.6.10 >/dev/null
