@@ -1,10 +1,11 @@
-# Runs the module's Pester suite and ends with the closing line that CI reads.
+# Runs one of the module's Pester suites and ends with the closing line that CI reads.
 param(
-    [Parameter(Mandatory = $true)] [string] $PesterManifest
+    [Parameter(Mandatory = $true)] [string] $PesterManifest,
+    [string] $Path = (Join-Path $PSScriptRoot 'Morvanta.Tests.ps1')
 )
 Import-Module $PesterManifest
 $configuration = New-PesterConfiguration
-$configuration.Run.Path = Join-Path $PSScriptRoot 'Morvanta.Tests.ps1'
+$configuration.Run.Path = $Path
 $configuration.Run.PassThru = $true
 $configuration.Output.Verbosity = 'Detailed'
 $result = Invoke-Pester -Configuration $configuration
