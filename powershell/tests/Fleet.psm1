@@ -19,6 +19,7 @@ function Get-FleetHost {
             TempFolder = Join-Path $folder 'tmp'
             PidFile    = Join-Path $folder 'sshd.pid'
             WineEnv    = Join-Path $folder 'wine.env'
+            DelayFile  = Join-Path $folder 'delay'
         }
     }
 }
@@ -89,15 +90,79 @@ function Deny-FleetWrite {
     }
 }
 
-# Ends a computer's sshd and the connections it forked, by the id in its PidFile.
+# The shell command that ends a computer's sshd and the connections it forked,
+# by the id in its PidFile.
+function Get-FleetStopCommand {
+    [CmdletBinding()]
+    [OutputType([string])]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost)
+    $id = [int](Get-Content -LiteralPath $FleetHost.PidFile)
+    "pkill -P $id; kill $id"
+}
+
 function Stop-FleetHost {
     [CmdletBinding(SupportsShouldProcess = $true)]
     param([Parameter(Mandatory = $true)] [object] $FleetHost)
-    $id = [int](Get-Content -LiteralPath $FleetHost.PidFile)
     if ($PSCmdlet.ShouldProcess($FleetHost.Address, 'Stop sshd')) {
-        & pkill -P $id
-        & kill $id
+        & sh -c (Get-FleetStopCommand -FleetHost $FleetHost)
     }
 }
 
-Export-ModuleMember -Function Get-FleetHost, New-FleetSession, Invoke-FleetWine, Set-FleetValue, Get-FleetValue, Deny-FleetWrite, Stop-FleetHost
+# Each run of the program there starts this many seconds late (0: on time).
+function Set-FleetDelay {
+    [CmdletBinding(SupportsShouldProcess = $true)]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost, [Parameter(Mandatory = $true)] [int] $Seconds)
+    if ($PSCmdlet.ShouldProcess($FleetHost.Address, "Delay the program by $Seconds s")) {
+        if ($Seconds -eq 0) {
+            Remove-Item -LiteralPath $FleetHost.DelayFile -ErrorAction SilentlyContinue
+        }
+        else {
+            Set-Content -LiteralPath $FleetHost.DelayFile -Value $Seconds
+        }
+    }
+}
+
+# Runs a script block in a runspace of its own whose host answers each
+# confirmation question (AnswerHost.cs): No for the computers in Refuse, Yes
+# for the others, after running the shell command that Command gives for the
+# computer. Gives its output, errors, verbose messages and the questions asked.
+function Invoke-WithAnswer {
+    [CmdletBinding()]
+    param(
+        [Parameter(Mandatory = $true)] [scriptblock] $ScriptBlock,
+        [object[]] $ArgumentList = @(),
+        [string[]] $Refuse = @(),
+        [hashtable] $Command = @{}
+    )
+    if (-not ('AnswerHost' -as [type])) {
+        Add-Type -Path (Join-Path $PSScriptRoot 'AnswerHost.cs')
+    }
+    $commands = New-Object 'System.Collections.Generic.Dictionary[string,string]'
+    foreach ($name in $Command.Keys) {
+        $commands[$name] = $Command[$name]
+    }
+    $answerHost = New-Object AnswerHost -ArgumentList (, $Refuse), $commands
+    $runspace = [runspacefactory]::CreateRunspace($answerHost)
+    $runspace.Open()
+    $shell = [powershell]::Create()
+    try {
+        $shell.Runspace = $runspace
+        $null = $shell.AddScript($ScriptBlock.ToString())
+        foreach ($argument in $ArgumentList) {
+            $null = $shell.AddArgument($argument)
+        }
+        $output = @($shell.Invoke())
+        [pscustomobject]@{
+            Output    = $output
+            Errors    = @($shell.Streams.Error)
+            Verbose   = @($shell.Streams.Verbose | ForEach-Object Message)
+            Questions = @($answerHost.Questions)
+        }
+    }
+    finally {
+        $shell.Dispose()
+        $runspace.Dispose()
+    }
+}
+
+Export-ModuleMember -Function Get-FleetHost, New-FleetSession, Invoke-FleetWine, Set-FleetValue, Get-FleetValue, Deny-FleetWrite, Get-FleetStopCommand, Stop-FleetHost, Set-FleetDelay, Invoke-WithAnswer

@@ -17,9 +17,18 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         for ($index = 0; $index -lt 4; $index++) {
             Set-FleetValue -FleetHost $Hosts[$index] -Value ($Typical -f $values[$index])
         }
-        $script:Sessions = @(New-FleetSession -FleetHost $Hosts[0..3])
+        # No SharedSection= at all: the program cannot read a size there (13).
+        Set-FleetValue -FleetHost $Hosts[4] -Value '%SystemRoot%\system32\csrss.exe ObjectDirectory=\Windows Windows=On'
+        $script:Sessions = @(New-FleetSession -FleetHost $Hosts[0..4] | Sort-Object ComputerName)
         Stop-FleetHost -FleetHost $Hosts[3]
-        $script:Heaps = @($Sessions | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable readErrors)
+        # The first computer answers last: answers belong to their session, whatever their order.
+        Set-FleetDelay -FleetHost $Hosts[0] -Seconds 2
+        try {
+            $script:Heaps = @($Sessions | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable readErrors)
+        }
+        finally {
+            Set-FleetDelay -FleetHost $Hosts[0] -Seconds 0
+        }
         $script:ReadErrors = @($readErrors)
         $script:Csv = @($Heaps | ConvertTo-Csv -NoTypeInformation)
         $script:Left = @(Get-MorvantaTempItem)
@@ -45,16 +54,21 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         $heap[0].InEffectUnknownReason | Should -BeLike 'the sizes in effect are unknown: no Windows subsystem process*'
     }
 
-    It 'gives one SessionBroken error, naming the broken computer' {
-        $ReadErrors.Count | Should -Be 1
-        $ReadErrors[0].FullyQualifiedErrorId | Should -BeLike 'SessionBroken,*'
-        $ReadErrors[0].CategoryInfo.Category | Should -Be 'ResourceUnavailable'
-        $ReadErrors[0].TargetObject | Should -Be '127.0.0.5'
+    It 'reports <Address> as <ErrorId>' -ForEach @(
+        @{ Address = '127.0.0.5'; ErrorId = 'SessionBroken'; Category = 'ResourceUnavailable'; Message = '127.0.0.5: the session is broken*' }
+        @{ Address = '127.0.0.6'; ErrorId = 'InvalidData'; Category = 'InvalidData'; Message = '127.0.0.6: failed to get the current size of the desktop heap.' }
+    ) {
+        $ReadErrors.Count | Should -Be 2
+        $record = @($ReadErrors | Where-Object TargetObject -EQ $Address)
+        $record.Count | Should -Be 1
+        $record[0].FullyQualifiedErrorId | Should -BeLike "$ErrorId,*"
+        $record[0].CategoryInfo.Category | Should -Be $Category
+        $record[0].Exception.Message | Should -BeLike $Message
     }
 
     It 'leaves the sessions it was given open' {
         # Sessions open in any order: the broken one is found by its name.
-        @($Sessions | Where-Object { $_.ComputerName -ne '127.0.0.5' -and $_.State -eq 'Opened' }).Count | Should -Be 3
+        @($Sessions | Where-Object { $_.ComputerName -ne '127.0.0.5' -and $_.State -eq 'Opened' }).Count | Should -Be 4
     }
 
     It 'leaves no temporary folder behind' {
@@ -67,16 +81,19 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
     }
 }
 
-Describe 'Set-DesktopHeap: -WhatIf, then for real' {
+Describe 'Set-DesktopHeap: -WhatIf, then for real with an answer per computer' {
     BeforeAll {
         # 127.0.0.2 refuses writes, .3 goes from 768 to 20480 in one step, .4
         # takes both sizes (the non-interactive one only once the interactive
-        # one is stored), .6 is out of range.
+        # one is stored), .6 is out of range, .7 is answered No, and the
+        # session of .8 breaks between the read and the store.
         $plan = @(
             @{ Host = $Hosts[0]; Value = '1024,10240,512' }
             @{ Host = $Hosts[1]; Value = '1024,20480,768' }
             @{ Host = $Hosts[2]; Value = '1024,10240,512' }
             @{ Host = $Hosts[4]; Value = '1024,3072,512' }
+            @{ Host = $Hosts[5]; Value = '1024,3072,512' }
+            @{ Host = $Hosts[6]; Value = '1024,3072,512' }
         )
         foreach ($step in $plan) {
             Set-FleetValue -FleetHost $step.Host -Value ($Typical -f $step.Value)
@@ -93,9 +110,11 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real' {
         $script:WhatIf = Get-Content -LiteralPath $transcript -Raw
         $script:AfterWhatIf = @($plan | ForEach-Object { (Get-FleetValue -FleetHost $_.Host).Text })
 
-        $script:Verbose = @(Set-DesktopHeap -Session $Targets -InteractiveKb 20480 -NonInteractiveKb 20480 -Force -PassThru -ErrorAction SilentlyContinue -ErrorVariable storeErrors -Verbose 4>&1)
-        $script:StoreErrors = @($storeErrors)
-        $script:Passed = @($Verbose | Where-Object { $_ -isnot [System.Management.Automation.VerboseRecord] })
+        $script:Run = Invoke-WithAnswer -Refuse '127.0.0.7' -Command @{ '127.0.0.8' = Get-FleetStopCommand -FleetHost $Hosts[6] } -ArgumentList $env:MORVANTA_MODULE, $Targets -ScriptBlock {
+            param($Module, $Sessions)
+            Import-Module $Module
+            Set-DesktopHeap -Session $Sessions -InteractiveKb 20480 -NonInteractiveKb 20480 -Confirm -PassThru -Verbose
+        }
         $script:After = @($plan | ForEach-Object { Get-FleetValue -FleetHost $_.Host })
         $script:Left = @(Get-MorvantaTempItem)
     }
@@ -115,11 +134,17 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real' {
         $AfterWhatIf | Should -Be $Before
     }
 
+    It 'asks once for each computer' {
+        @($Run.Questions | ForEach-Object { ([regex]::Match($_, 'on target "([^"]+)"')).Groups[1].Value } | Sort-Object) |
+            Should -Be @('127.0.0.2', '127.0.0.3', '127.0.0.4', '127.0.0.6', '127.0.0.7', '127.0.0.8')
+    }
+
     It 'stores <Address> as <Expected>' -ForEach @(
         @{ Index = 0; Address = '127.0.0.2'; Expected = '1024,10240,512' }
         @{ Index = 1; Address = '127.0.0.3'; Expected = '1024,20480,20480' }
         @{ Index = 2; Address = '127.0.0.4'; Expected = '1024,20480,20480' }
         @{ Index = 3; Address = '127.0.0.6'; Expected = '1024,3072,512' }
+        @{ Index = 4; Address = '127.0.0.7'; Expected = '1024,3072,512' }
     ) {
         $After[$Index].Type | Should -Be 'REG_EXPAND_SZ'
         $After[$Index].Text | Should -BeExactly ($Typical -f $Expected)
@@ -128,16 +153,14 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real' {
     It 'reports <Address> as <ErrorId>' -ForEach @(
         @{ Address = '127.0.0.2'; ErrorId = 'AccessDenied'; Category = 'PermissionDenied'; Message = '127.0.0.2: an elevated administrator is needed to change the desktop heap size.' }
         @{ Address = '127.0.0.6'; ErrorId = 'SizeOutOfRange'; Category = 'InvalidArgument'; Message = '127.0.0.6: the new size must lie between 1536 and 6144 KB.' }
+        @{ Address = '127.0.0.8'; ErrorId = 'SessionBroken'; Category = 'ResourceUnavailable'; Message = '127.0.0.8: the session is broken*' }
     ) {
-        $record = @($StoreErrors | Where-Object TargetObject -EQ $Address)
+        $Run.Errors.Count | Should -Be 3
+        $record = @($Run.Errors | Where-Object TargetObject -EQ $Address)
         $record.Count | Should -Be 1
         $record[0].FullyQualifiedErrorId | Should -BeLike "$ErrorId,*"
         $record[0].CategoryInfo.Category | Should -Be $Category
-        $record[0].Exception.Message | Should -BeExactly $Message
-    }
-
-    It 'has no other error' {
-        $StoreErrors.Count | Should -Be 2
+        $record[0].Exception.Message | Should -BeLike $Message
     }
 
     It 'says per heap what it stored: <Text>' -ForEach @(
@@ -145,11 +168,11 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real' {
         @{ Text = '127.0.0.3: the non-interactive desktop heap was stored as 20480 KB; it takes effect when Windows restarts.' }
         @{ Text = '127.0.0.4: the interactive desktop heap was stored as 20480 KB; it takes effect when Windows restarts.' }
     ) {
-        @($Verbose | Where-Object { $_ -is [System.Management.Automation.VerboseRecord] } | ForEach-Object Message) | Should -Contain $Text
+        $Run.Verbose | Should -Contain $Text
     }
 
     It 'passes through the sizes read after the change' {
-        $sorted = @($Passed | Sort-Object ComputerName)
+        $sorted = @($Run.Output | Sort-Object ComputerName)
         @($sorted | ForEach-Object ComputerName) | Should -Be @('127.0.0.3', '127.0.0.4')
         @($sorted | ForEach-Object NonInteractiveKb) | Should -Be @(20480, 20480)
         @($sorted | ForEach-Object InteractiveKb) | Should -Be @(20480, 20480)
@@ -160,43 +183,113 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real' {
     }
 }
 
-Describe 'Get-DesktopHeap -ComputerName, sessions opened for it (New-PSSession mocked: no WinRM here)' {
+Describe 'Get-DesktopHeap and Set-DesktopHeap -ComputerName: sessions opened for names' {
     BeforeAll {
+        # No WinRM here: the stand-in for New-PSSession opens the names over
+        # SSH with the real cmdlet, so a name with nothing listening (127.0.0.9)
+        # fails with the real cmdlet's own error record.
         $script:Opened = New-Object System.Collections.Generic.List[object]
         Mock -ModuleName Morvanta New-PSSession {
             $options = @{ StrictHostKeyChecking = 'yes'; UserKnownHostsFile = (Join-Path $env:MORVANTA_FLEET 'known_hosts') }
             $key = Join-Path $env:MORVANTA_FLEET 'client_key'
-            foreach ($session in Microsoft.PowerShell.Core\New-PSSession -HostName ($ComputerName | ForEach-Object { "root@${_}:2222" }) -KeyFilePath $key -Options $options) {
+            foreach ($session in Microsoft.PowerShell.Core\New-PSSession -HostName ($ComputerName | ForEach-Object { "root@${_}:2222" }) -KeyFilePath $key -Options $options -ErrorAction SilentlyContinue) {
                 $Opened.Add($session)
                 $session
             }
         }
         Set-FleetValue -FleetHost $Hosts[1] -Value ($Typical -f '1024,3072,768')
-        $inputs = @('127.0.0.3', [pscustomobject]@{ DNSHostName = '127.0.0.4' }, [pscustomobject]@{ Name = '127.0.0.6' }, $null, '')
-        $script:Heaps = @($inputs | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable nameErrors)
-        $script:NameErrors = @($nameErrors)
+        Set-FleetValue -FleetHost $Hosts[2] -Value ($Typical -f '1024,3072,512')
+        $fleetAdmin = New-Object System.Management.Automation.PSCredential -ArgumentList 'fleet-admin', (ConvertTo-SecureString 'unused' -AsPlainText -Force)
+        $inputs = @('127.0.0.3', '127.0.0.9', [pscustomobject]@{ DNSHostName = '127.0.0.4' }, [pscustomobject]@{ Name = '127.0.0.6' }, $null, '')
+        $script:Heaps = @($inputs | Get-DesktopHeap -Credential $fleetAdmin -ErrorAction SilentlyContinue -ErrorVariable everyNameError)
+        # The variable holds New-PSSession's own record too, as for any command
+        # that calls another: the module's records are those under its name.
+        $script:NameErrors = @($everyNameError | Where-Object FullyQualifiedErrorId -Like '*,Get-DesktopHeap')
+        # .3 is at 768 already, .4 goes to it.
+        $script:Stored = @(Set-DesktopHeap -ComputerName '127.0.0.3', '127.0.0.9', '127.0.0.4' -NonInteractiveKb 768 -Force -PassThru -ErrorAction SilentlyContinue -ErrorVariable everyStoreError)
+        $script:StoreErrors = @($everyStoreError | Where-Object FullyQualifiedErrorId -Like '*,Set-DesktopHeap')
+        $script:StoredValue = Get-FleetValue -FleetHost $Hosts[2]
+        $script:Stopped = $null
+        try {
+            $null = Get-DesktopHeap -ComputerName '127.0.0.9', '127.0.0.3' -ErrorAction Stop
+        }
+        catch {
+            $script:Stopped = $_
+        }
     }
 
     It 'reads <Address> given <How>' -ForEach @(
         @{ Address = '127.0.0.3'; How = 'by value'; NonInteractive = 768 }
-        @{ Address = '127.0.0.4'; How = 'as DNSHostName'; NonInteractive = 20480 }
+        @{ Address = '127.0.0.4'; How = 'as DNSHostName'; NonInteractive = 512 }
         @{ Address = '127.0.0.6'; How = 'as Name'; NonInteractive = 512 }
     ) {
         @($Heaps | Where-Object ComputerName -EQ $Address | ForEach-Object NonInteractiveKb) | Should -Be @($NonInteractive)
     }
 
-    It 'opens the sessions for all names in one call' {
-        Should -Invoke -ModuleName Morvanta New-PSSession -Times 1 -Exactly -Scope Describe
-        $Opened.Count | Should -Be 3
+    It 'gives <Count> <ErrorId> error(s) when reading' -ForEach @(
+        @{ ErrorId = 'ConnectionFailed'; Count = 1 }
+        @{ ErrorId = 'EmptyComputerName'; Count = 2 }
+    ) {
+        $NameErrors.Count | Should -Be 3
+        @($NameErrors | Where-Object { $_.FullyQualifiedErrorId -like "$ErrorId,*" }).Count | Should -Be $Count
     }
 
-    It 'removes the sessions it opened' {
+    It '<Command> names the computer that cannot be reached' -ForEach @(
+        @{ Command = 'Get-DesktopHeap'; Errors = 'NameErrors' }
+        @{ Command = 'Set-DesktopHeap'; Errors = 'StoreErrors' }
+    ) {
+        $record = @((Get-Variable -Name $Errors -Scope Script -ValueOnly) | Where-Object { $_.FullyQualifiedErrorId -like 'ConnectionFailed,*' })
+        $record.Count | Should -Be 1
+        $record[0].TargetObject | Should -Be '127.0.0.9'
+        $record[0].CategoryInfo.Category | Should -Be 'OpenError'
+        $record[0].Exception.Message | Should -BeLike '127.0.0.9: the session cannot be opened: *'
+    }
+
+    It 'stores on the others, and passes through a computer already at that size' {
+        $StoreErrors.Count | Should -Be 1
+        $StoredValue.Text | Should -BeExactly ($Typical -f '1024,3072,768')
+        @($Stored | Sort-Object ComputerName | ForEach-Object { "$($_.ComputerName) $($_.NonInteractiveKb)" }) | Should -Be @('127.0.0.3 768', '127.0.0.4 768')
+    }
+
+    It 'stops at the first error with -ErrorAction Stop' {
+        $Stopped.FullyQualifiedErrorId | Should -BeLike 'ConnectionFailed,*'
+    }
+
+    It 'opens the sessions for all names in one call, with the credential given' {
+        Should -Invoke -ModuleName Morvanta New-PSSession -Times 3 -Exactly -Scope Describe
+        Should -Invoke -ModuleName Morvanta New-PSSession -Times 1 -Exactly -Scope Describe -ParameterFilter { $null -ne $Credential -and $Credential.UserName -eq 'fleet-admin' }
+        $Opened.Count | Should -Be 6
+    }
+
+    It 'removes the sessions it opened, whatever failed' {
         @($Opened | Where-Object State -NE 'Closed').Count | Should -Be 0
     }
+}
 
-    It 'gives an EmptyComputerName error for each null or empty name' {
-        @($NameErrors | Where-Object { $_.FullyQualifiedErrorId -like 'EmptyComputerName,*' }).Count | Should -Be 2
-        $NameErrors.Count | Should -Be 2
+Describe 'Get-DesktopHeap when Invoke-Command refuses every session for one that broke' {
+    BeforeAll {
+        # A session that breaks after the module counted it as open makes the
+        # real Invoke-Command throw for all of them, before it runs anything.
+        $script:Refused = New-Object System.Collections.Generic.List[object]
+        Mock -ModuleName Morvanta Invoke-Command {
+            if ($Refused.Count -eq 0) {
+                $Refused.Add(@($Session | ForEach-Object ComputerName))
+                $Session | Where-Object ComputerName -EQ '127.0.0.4' | Remove-PSSession
+                throw (New-Object System.Management.Automation.Runspaces.InvalidRunspaceStateException -ArgumentList 'The runspace state is not valid for this operation.')
+            }
+            Microsoft.PowerShell.Core\Invoke-Command -Session $Session -ScriptBlock $ScriptBlock -ArgumentList $ArgumentList -ThrottleLimit $ThrottleLimit
+        }
+        $sessions = @(New-FleetSession -FleetHost $Hosts[1], $Hosts[2])
+        $script:Heaps = @(Get-DesktopHeap -Session $sessions -ErrorAction SilentlyContinue -ErrorVariable readErrors)
+        $script:ReadErrors = @($readErrors)
+        $sessions | Remove-PSSession
+    }
+
+    It 'reads the others again without it, and reports it as broken' {
+        $Refused[0].Count | Should -Be 2
+        Should -Invoke -ModuleName Morvanta Invoke-Command -Times 2 -Exactly -Scope Describe
+        @($Heaps | ForEach-Object ComputerName) | Should -Be @('127.0.0.3')
+        @($ReadErrors | ForEach-Object { "$($_.FullyQualifiedErrorId) $($_.TargetObject)" }) | Should -Be @('SessionBroken,Get-DesktopHeap 127.0.0.4')
     }
 }
 

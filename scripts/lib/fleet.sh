@@ -56,7 +56,13 @@ fleet_start() {
     local count=$1 i host address
     mkdir -p "$FLEET_DIR/bin"
     mkdir -p -m 755 /run/sshd # sshd's privilege separation folder
-    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$FLEET_DIR/bin/wine"
+    # A computer that the tests make slow (its folder's delay file holds the
+    # seconds) answers after the others.
+    cat > "$FLEET_DIR/bin/wine" <<'WRAPPER'
+#!/bin/sh
+delay=$(cat "${WINEPREFIX%/prefix}/delay" 2>/dev/null) && sleep "$delay"
+exec /usr/lib/wine/wine64 "$@"
+WRAPPER
     chmod +x "$FLEET_DIR/bin/wine"
     [ -f "$FLEET_DIR/client_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$FLEET_DIR/client_key"
     cp "$FLEET_DIR/client_key.pub" "$FLEET_DIR/authorized_keys"
@@ -68,7 +74,7 @@ fleet_start() {
     for ((i = 2; i < count + 2; i++)); do
         host=$FLEET_DIR/host$i
         address=127.0.0.$i
-        rm -rf "$host/tmp" # a folder left there by an earlier run would hide one left by this run
+        rm -rf "$host/tmp" "$host/delay" # a folder left there by an earlier run would hide one left by this run
         mkdir -p "$host/tmp"
         fleet_host_env "$i" | tr ' ' '\n' > "$host/wine.env" # what the harness's own Wine calls there use
         if [ ! -f "$host/prefix/.morvanta-ready" ]; then
@@ -132,7 +138,7 @@ fleet_stop() {
     rm -f "$FLEET_DIR/count"
 }
 
-# The module's suite over five loopback computers, staged from the cross
+# The module's suite over seven loopback computers, staged from the cross
 # builds in build/win-i686 and build/win-x86_64.
 run_module_tests() {
     local rc=0
@@ -140,7 +146,7 @@ run_module_tests() {
     stage_module "$MODULE_STAGE" build/win-i686/bin build/win-x86_64/bin
     fleet_stop
     trap fleet_stop EXIT
-    fleet_start 5
+    fleet_start 7
     MORVANTA_MODULE=$MODULE_STAGE/Morvanta.psd1 MORVANTA_FLEET=$FLEET_DIR \
         MORVANTA_DACL_HELPER=$MORVANTA_ROOT/build/win-x86_64/bin/SubsystemsKeyDacl.exe \
         "$PWSH" -NoProfile -NonInteractive -File powershell/tests/Invoke-ModuleTests.ps1 -PesterManifest "$PESTER_PSD1" || rc=$?

@@ -36,16 +36,32 @@ function Invoke-MorvantaFanOut {
     $causes = @{}
     $remote = @($Target | Where-Object { $null -ne $_.Session })
     $open = @($remote | Where-Object { $_.Session.State -eq 'Opened' } | ForEach-Object { $_.Session })
-    if ($open.Count -gt 0) {
-        $done = 0
+    $total = $open.Count
+    $done = 0
+    while ($open.Count -gt 0) {
         $remoteErrors = @()
-        Invoke-Command -Session $open -ScriptBlock $script:ProgramRunner -ArgumentList $arguments -ThrottleLimit $ThrottleLimit -ErrorAction SilentlyContinue -ErrorVariable remoteErrors |
-            ForEach-Object {
-                $answers[[string]$_.RunspaceId] = $_
-                $done++
-                Write-Progress -Activity $Activity -Status "$done of $($open.Count) computers answered" -PercentComplete (100 * $done / $open.Count)
+        try {
+            Invoke-Command -Session $open -ScriptBlock $script:ProgramRunner -ArgumentList $arguments -ThrottleLimit $ThrottleLimit -ErrorAction SilentlyContinue -ErrorVariable remoteErrors |
+                ForEach-Object {
+                    $answers[[string]$_.RunspaceId] = $_
+                    $done++
+                    Write-Progress -Activity $Activity -Status "$done of $total computers answered" -PercentComplete (100 * $done / $total)
+                }
+            $open = @()
+        }
+        catch [System.Management.Automation.Runspaces.InvalidRunspaceStateException] {
+            # A session that broke after it was counted as open makes
+            # Invoke-Command refuse them all before it runs anything: again
+            # without it, so that one broken computer stops none of the others.
+            $still = @($open | Where-Object { $_.State -eq 'Opened' -and -not $answers.ContainsKey([string]$_.InstanceId) })
+            if ($still.Count -eq $open.Count) {
+                foreach ($session in $open) {
+                    $causes[[string]$session.InstanceId] = $_
+                }
+                $still = @()
             }
-        Write-Progress -Activity $Activity -Completed
+            $open = $still
+        }
         foreach ($failure in $remoteErrors) {
             $origin = $failure.PSObject.Properties['OriginInfo']
             if ($null -ne $origin -and $null -ne $origin.Value) {
@@ -53,6 +69,7 @@ function Invoke-MorvantaFanOut {
             }
         }
     }
+    Write-Progress -Activity $Activity -Completed
     foreach ($item in $Target) {
         $name = $item.ComputerName
         $answer = $null

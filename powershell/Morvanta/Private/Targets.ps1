@@ -41,6 +41,7 @@ function Add-MorvantaTargetInput {
 }
 
 # Sessions opened for computer names, one error record per name that got none.
+# Every session opened is removed again if anything fails here.
 function Open-MorvantaSession {
     [CmdletBinding()]
     param(
@@ -61,28 +62,57 @@ function Open-MorvantaSession {
         # Without WinRM (PowerShell on Linux) the call throws once for all names.
         $openErrors = @($_)
     }
-    $opened = @{}
-    foreach ($session in $sessions) {
-        $opened[$session.ComputerName] = $true
-        [pscustomobject]@{ ComputerName = $session.ComputerName; Session = $session; ErrorRecord = $null }
+    try {
+        $opened = @{}
+        foreach ($session in $sessions) {
+            $opened[$session.ComputerName] = $true
+            [pscustomobject]@{ ComputerName = $session.ComputerName; Session = $session; ErrorRecord = $null; Opened = $true }
+        }
+        foreach ($name in $ComputerName) {
+            if ($opened.ContainsKey($name)) {
+                continue
+            }
+            $cause = $openErrors | Where-Object { (Get-FailedComputerName -ErrorRecord $_) -eq $name } | Select-Object -First 1
+            if ($null -eq $cause) {
+                $cause = $openErrors | Select-Object -First 1
+            }
+            $message = 'the session cannot be opened'
+            if ($null -ne $cause) {
+                $message = "the session cannot be opened: $($cause.Exception.Message)"
+            }
+            [pscustomobject]@{
+                ComputerName = $name
+                Session      = $null
+                ErrorRecord  = New-MorvantaErrorRecord -Message "${name}: $message" -ErrorId 'ConnectionFailed' -Category OpenError -TargetObject $name
+                Opened       = $false
+            }
+        }
     }
-    foreach ($name in $ComputerName) {
-        if ($opened.ContainsKey($name)) {
-            continue
+    catch {
+        if ($sessions.Count -gt 0) {
+            Remove-PSSession -Session $sessions
         }
-        $cause = $openErrors | Where-Object { $_.TargetObject -and "$($_.TargetObject.ComputerName)" -eq $name } | Select-Object -First 1
-        if ($null -eq $cause) {
-            $cause = $openErrors | Select-Object -First 1
-        }
-        $message = 'the session cannot be opened'
-        if ($null -ne $cause) {
-            $message = "the session cannot be opened: $($cause.Exception.Message)"
-        }
-        [pscustomobject]@{
-            ComputerName = $name
-            Session      = $null
-            ErrorRecord  = New-MorvantaErrorRecord -Message "${name}: $message" -ErrorId 'ConnectionFailed' -Category OpenError -TargetObject $name
-        }
+        throw
+    }
+}
+
+# The computer that a New-PSSession error is about. Its target is the runspace
+# that failed, whose name is in its ConnectionInfo, not in a property of its own.
+function Get-FailedComputerName {
+    [CmdletBinding()]
+    [OutputType([string])]
+    param([Parameter(Mandatory = $true)] [System.Management.Automation.ErrorRecord] $ErrorRecord)
+    $target = $ErrorRecord.TargetObject
+    if ($null -eq $target -or $target -is [string]) {
+        return $target
+    }
+    $connection = $target.PSObject.Properties['ConnectionInfo']
+    if ($null -ne $connection -and $null -ne $connection.Value) {
+        $target = $connection.Value
+    }
+    $name = $target.PSObject.Properties['ComputerName']
+    if ($null -ne $name) {
+        [string]$name.Value
     }
 }
 
@@ -105,8 +135,7 @@ function Resolve-MorvantaTarget {
         [pscustomobject]@{ ComputerName = [System.Environment]::MachineName; Session = $null; ErrorRecord = $null; Opened = $false }
     }
     elseif ($TargetInput.Names.Count -gt 0) {
-        Open-MorvantaSession -ComputerName $TargetInput.Names.ToArray() -Credential $Credential -ThrottleLimit $ThrottleLimit |
-            ForEach-Object { $_ | Add-Member -NotePropertyName Opened -NotePropertyValue ($null -ne $_.Session) -PassThru }
+        Open-MorvantaSession -ComputerName $TargetInput.Names.ToArray() -Credential $Credential -ThrottleLimit $ThrottleLimit
     }
 }
 
