@@ -40,6 +40,7 @@ function Invoke-MorvantaFanOut {
     $done = 0
     while ($open.Count -gt 0) {
         $remoteErrors = @()
+        $answered = $done
         try {
             Invoke-Command -Session $open -ScriptBlock $script:ProgramRunner -ArgumentList $arguments -ThrottleLimit $ThrottleLimit -ErrorAction SilentlyContinue -ErrorVariable remoteErrors |
                 ForEach-Object {
@@ -49,18 +50,20 @@ function Invoke-MorvantaFanOut {
                 }
             $open = @()
         }
-        catch [System.Management.Automation.Runspaces.InvalidRunspaceStateException] {
-            # A session that broke after it was counted as open makes
-            # Invoke-Command refuse them all before it runs anything: again
-            # without it, so that one broken computer stops none of the others.
-            $still = @($open | Where-Object { $_.State -eq 'Opened' -and -not $answers.ContainsKey([string]$_.InstanceId) })
-            if ($still.Count -eq $open.Count) {
-                foreach ($session in $open) {
-                    $causes[[string]$session.InstanceId] = $_
-                }
-                $still = @()
+        catch {
+            # A session that breaks just as the round trip starts makes
+            # Invoke-Command throw for all of them before any has answered:
+            # again without it, so that one broken computer stops none of the
+            # others. Whatever else throws is the cause for each one left.
+            $waiting = @($open | Where-Object { -not $answers.ContainsKey([string]$_.InstanceId) })
+            $still = @($waiting | Where-Object { $_.State -eq 'Opened' })
+            foreach ($session in $waiting) {
+                $causes[[string]$session.InstanceId] = $_
             }
-            $open = $still
+            $open = @()
+            if ($done -eq $answered -and $still.Count -lt $waiting.Count) {
+                $open = $still
+            }
         }
         foreach ($failure in $remoteErrors) {
             $origin = $failure.PSObject.Properties['OriginInfo']
