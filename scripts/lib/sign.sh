@@ -52,6 +52,20 @@ check_signing_certificate() {
     fi
 }
 
+# osslsigncode signs PowerShell files from 2.8 on (and reads a password from
+# standard input from 2.9); Debian 12's own is 2.5, its backports' newer.
+ensure_script_signing() {
+    local version
+    version=$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
+    printf '%s\n' 2.9 "$version" | sort -V -C && return 0
+    if apt-cache policy osslsigncode 2>/dev/null | grep -q 'bookworm-backports'; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports osslsigncode >/dev/null 2>&1 &&
+            return 0
+    fi
+    echo "osslsigncode ${version:-is missing and} cannot sign PowerShell files: 2.9 or later is needed (on Debian 12, from bookworm-backports)." >&2
+    return 1
+}
+
 # Signs each file in place: sign_files FILE...
 sign_files() {
     local file options=(-pkcs12 "$MORVANTA_SIGN_PFX" -h sha256)
