@@ -27,6 +27,10 @@ kernel_runs_ia32() {
     [ "$rc" -eq 42 ]
 }
 
+package_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
 # Installs whatever of the given packages is missing; needs root on a fresh
 # machine. A package list that fails to download does not stop the run: the
 # install decides, and a package it cannot install stops the run with one line
@@ -34,7 +38,7 @@ kernel_runs_ia32() {
 install_packages() {
     local missing=() pkg log
     for pkg in "$@"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+        package_installed "$pkg" || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
@@ -62,7 +66,7 @@ install_packages() {
 ensure_packages() {
     install_packages "${MORVANTA_PACKAGES[@]}" || exit 1
     kernel_runs_ia32 || return 0
-    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+    package_installed wine32:i386 && return 0
     local added="" why
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         as_root dpkg --add-architecture i386
