@@ -6,10 +6,12 @@
 #include "bounded_string.h"
 #include "cli_output.h"
 #include "subsystem_process.h"
+#include "system_log.h"
 
 enum RestartPending { kPendingUnknown, kPendingNo, kPendingYes };
 
 const size_t kReportLineChars = 256; // the longest line of the report, JSON included
+const size_t kEventTimeChars = 24;   // "2026-12-09 14:02:11 UTC"
 
 // Why the sizes in effect are unknown, in a sentence an administrator can act on.
 static const WCHAR *UnknownReason(InEffectStatus status)
@@ -29,6 +31,22 @@ static const WCHAR *UnknownReason(InEffectStatus status)
         return L"the command line of the Windows subsystem process holds no desktop heap size";
     default:
         return L"the command line of the Windows subsystem process could not be read";
+    }
+}
+
+// Why the events since the start are unknown.
+static const WCHAR *EventsUnknownReason(EventsStatus status)
+{
+    switch (status) {
+    case kEventsNotSupported:
+        return L"reading them needs the Windows Event Log (Windows Vista or later)";
+    case kEventsAccessDenied:
+        return L"this account may not read the System log; run as an administrator or as a member of Event Log "
+               L"Readers";
+    case kEventsReadFailed:
+        return L"the System log could not be read to the end";
+    default:
+        return L"the System log could not be queried";
     }
 }
 
@@ -77,8 +95,79 @@ static void AppendJsonSizes(WCHAR (&szLine)[kReportLineChars], const SharedSecti
     Append(szLine, L"}");
 }
 
-static void
-WriteJsonReport(const SharedSectionSizes &configured, const SharedSectionSizes *pInEffect, RestartPending pending)
+// A time of the log in UTC: "2026-12-09T14:02:11Z" for JSON, "2026-12-09
+// 14:02:11 UTC" for a person.
+static void FormatEventTime(ULONGLONG time, bool json, WCHAR (&szTime)[kEventTimeChars])
+{
+    FILETIME fileTime = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    SYSTEMTIME utc = {};
+    szTime[0] = 0;
+    if (!FileTimeToSystemTime(&fileTime, &utc))
+        return;
+    const WORD parts[] = {utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond};
+    const WCHAR *const separators[] = {L"-", L"-", json ? L"T" : L" ", L":", L":", json ? L"Z" : L" UTC"};
+    for (int i = 0; i < 6; i++) {
+        WCHAR szDigits[5] = {};
+        int cchDigits = i == 0 ? 4 : 2;
+        for (int j = cchDigits - 1, value = parts[i]; j >= 0; j--, value /= 10)
+            szDigits[j] = static_cast<WCHAR>(L'0' + value % 10);
+        BoundedAppend(szTime, kEventTimeChars, szDigits);
+        BoundedAppend(szTime, kEventTimeChars, separators[i]);
+    }
+}
+
+static void AppendJsonTally(WCHAR (&szLine)[kReportLineChars], const WCHAR *pszKey, const HeapEventTally &tally)
+{
+    WCHAR szTime[kEventTimeChars] = {};
+    Append(szLine, L",\"");
+    Append(szLine, pszKey);
+    Append(szLine, L"\":{\"count\":");
+    AppendSize(szLine, tally.count, L"0");
+    Append(szLine, L",\"last\":");
+    if (tally.count == 0) {
+        Append(szLine, L"null");
+    } else {
+        FormatEventTime(tally.lastTime, true, szTime);
+        Append(szLine, L"\"");
+        Append(szLine, szTime);
+        Append(szLine, L"\"");
+    }
+}
+
+// The events as JSON: names from the log are escaped, each in a piece of
+// its own, so that no line buffer can cut them.
+static void WriteJsonEvents(const HeapEventsSinceStart *pEvents)
+{
+    static const WCHAR *const kKeys[] = {
+        L"heapAllocationFailed", L"desktopCreationFailed", L"sizesRejected", L"startFailures"};
+    WCHAR szLine[kReportLineChars] = L",\"sinceStart\":";
+    WCHAR szTime[kEventTimeChars] = {};
+    if (pEvents == NULL) {
+        WriteText(STD_OUTPUT_HANDLE, {szLine, L"null"});
+        return;
+    }
+    FormatEventTime(pEvents->startTime, true, szTime);
+    WriteText(STD_OUTPUT_HANDLE, {szLine, L"{\"start\":\"", szTime, L"\""});
+    for (int kind = 0; kind < kHeapEventKinds; kind++) {
+        szLine[0] = 0;
+        AppendJsonTally(szLine, kKeys[kind], pEvents->tallies[kind]);
+        if (kind != kStartFailure)
+            Append(szLine, L"}");
+        WriteText(STD_OUTPUT_HANDLE, {szLine});
+    }
+    WriteText(STD_OUTPUT_HANDLE, {L",\"programs\":["});
+    for (size_t i = 0; i < pEvents->programCount; i++) {
+        WCHAR szName[kProgramNameChars * 6] = {};
+        EscapeJsonText(pEvents->programs[i], szName, kProgramNameChars * 6);
+        WriteText(STD_OUTPUT_HANDLE, {i == 0 ? L"\"" : L",\"", szName, L"\""});
+    }
+    WriteText(STD_OUTPUT_HANDLE, {L"]}}"});
+}
+
+static void WriteJsonReport(const SharedSectionSizes &configured,
+                            const SharedSectionSizes *pInEffect,
+                            RestartPending pending,
+                            const HeapEventsSinceStart *pEvents)
 {
     static const WCHAR *const kPending[] = {L"null", L"false", L"true"};
     WCHAR szLine[kReportLineChars] = L"{\"configured\":";
@@ -87,8 +176,9 @@ WriteJsonReport(const SharedSectionSizes &configured, const SharedSectionSizes *
     AppendJsonSizes(szLine, pInEffect);
     Append(szLine, L",\"restartPending\":");
     Append(szLine, kPending[pending]);
-    Append(szLine, L"}\r\n");
     WriteText(STD_OUTPUT_HANDLE, {szLine});
+    WriteJsonEvents(pEvents);
+    WriteText(STD_OUTPUT_HANDLE, {L"}\r\n"});
 }
 
 // Pads the line with spaces so that the size, or "unknown", ends at column cchEnd.
@@ -144,6 +234,58 @@ static void WriteTableReport(const SharedSectionSizes &configured,
                    L"cannot be read on one side.\r\n"});
 }
 
+// One line per kind of event, then the verdicts that apply; unknown events
+// get no verdict: the line on standard error says why.
+static void WriteTextEvents(const HeapEventsSinceStart *pEvents)
+{
+    static const WCHAR *const kLabels[] = {
+        L"Desktop heap allocation failures (event 243): ",
+        L"Desktops not created (event 244): ",
+        L"SharedSection sizes rejected (event 1046): ",
+        L"Programs that failed to start with 0xC0000142: ",
+    };
+    static const WCHAR *const kVerdicts[] = {
+        L"A desktop heap ran out since Windows started (event 243). For services and build agents it is usually "
+        L"the non-interactive heap, the third number: raise it (MorvantaCli set 4096 --non-interactive) and "
+        L"restart. Windows logs 243 once per session, so the count is a lower bound.\r\n",
+        L"Windows could not create a desktop for lack of room for its heap (event 244). Raising a size makes this "
+        L"worse: run fewer desktops, or give services smaller non-interactive heaps.\r\n",
+        L"Windows rejected the SharedSection sizes at this start (event 1046). Lower them, then restart.\r\n",
+        L"Programs failed to start with 0xC0000142 since Windows started. A full non-interactive heap (the third "
+        L"number) causes this, and so does a desktop that the program may not open; raise the third number if "
+        L"nothing else explains it.\r\n",
+        L"No desktop heap event since Windows started.\r\n",
+    };
+    WCHAR szTime[kEventTimeChars] = {};
+    if (pEvents == NULL) {
+        for (int kind = 0; kind < kHeapEventKinds; kind++)
+            WriteText(STD_OUTPUT_HANDLE, {kLabels[kind], L"unknown\r\n"});
+        return;
+    }
+    FormatEventTime(pEvents->startTime, false, szTime);
+    WriteText(STD_OUTPUT_HANDLE, {L"Since Windows started at ", szTime, L":\r\n"});
+    for (int kind = 0; kind < kHeapEventKinds; kind++) {
+        const HeapEventTally &tally = pEvents->tallies[kind];
+        WCHAR szLine[kReportLineChars] = {};
+        Append(szLine, kLabels[kind]);
+        AppendSize(szLine, tally.count, L"0");
+        if (tally.count > 0) {
+            FormatEventTime(tally.lastTime, false, szTime);
+            Append(szLine, L", the last at ");
+            Append(szLine, szTime);
+        }
+        WriteText(STD_OUTPUT_HANDLE, {szLine});
+        for (size_t i = 0; kind == kStartFailure && i < pEvents->programCount; i++)
+            WriteText(STD_OUTPUT_HANDLE, {i == 0 ? L": " : L", ", pEvents->programs[i]});
+        WriteText(STD_OUTPUT_HANDLE, {L"\r\n"});
+    }
+    unsigned verdicts = ChooseHeapVerdicts(*pEvents);
+    for (int i = 0; i < 5; i++) {
+        if ((verdicts & (1u << i)) != 0)
+            WriteText(STD_OUTPUT_HANDLE, {kVerdicts[i]});
+    }
+}
+
 int ReportHeapStatus(const SharedSectionSizes &configured, bool json)
 {
     SharedSectionSizes inEffect = {};
@@ -151,15 +293,26 @@ int ReportHeapStatus(const SharedSectionSizes &configured, bool json)
     InEffectStatus status = ReadSizesInEffect(&inEffect, &dwSessionId);
     const SharedSectionSizes *pInEffect = status == kInEffectRead ? &inEffect : NULL;
     RestartPending pending = CompareSizes(configured, pInEffect);
+    HeapEventsSinceStart events = {};
+    EventsStatus eventsStatus = ReadHeapEventsSinceStart(&events);
+    const HeapEventsSinceStart *pEvents = eventsStatus == kEventsRead ? &events : NULL;
 
     if (pInEffect == NULL)
         WriteText(STD_ERROR_HANDLE,
                   {L"MorvantaCli: the sizes in effect are unknown: ", UnknownReason(status), L".\r\n"});
-    if (json)
-        WriteJsonReport(configured, pInEffect, pending);
-    else
+    if (pEvents == NULL)
+        WriteText(STD_ERROR_HANDLE,
+                  {L"MorvantaCli: the events since the last start are unknown: ",
+                   EventsUnknownReason(eventsStatus),
+                   L".\r\n"});
+    if (json) {
+        WriteJsonReport(configured, pInEffect, pending, pEvents);
+    } else {
         WriteTableReport(configured, pInEffect, dwSessionId, pending);
+        WriteTextEvents(pEvents);
+    }
 
+    // The exit code speaks of the sizes only.
     if (pending == kPendingYes)
         return ERROR_SUCCESS_REBOOT_REQUIRED;
     return pending == kPendingNo ? ERROR_SUCCESS : ERROR_NOT_FOUND;
