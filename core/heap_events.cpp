@@ -128,8 +128,8 @@ bool EscapeJsonText(const WideChar *pszText, WideChar *pszDest, size_t cchDest)
             escaped[1] = ch;
             cchEscaped = 2;
         } else if (ch < 0x20) {
-            const WideChar unicode[6] = {'\\', 'u', '0', '0', static_cast<WideChar>(kHex[ch >> 4]),
-                                         static_cast<WideChar>(kHex[ch & 15])};
+            const WideChar unicode[6] = {
+                '\\', 'u', '0', '0', static_cast<WideChar>(kHex[ch >> 4]), static_cast<WideChar>(kHex[ch & 15])};
             for (size_t i = 0; i < 6; i++)
                 escaped[i] = unicode[i];
             cchEscaped = 6;

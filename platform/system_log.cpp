@@ -136,8 +136,7 @@ static EventsStatus ReadPopup(EVT_HANDLE hUser, EVT_HANDLE hEvent, bool *pCounts
     return kEventsRead;
 }
 
-static EventsStatus
-ReadEvent(EVT_HANDLE hSystem, EVT_HANDLE hUser, EVT_HANDLE hEvent, HeapEventsSinceStart *pEvents)
+static EventsStatus ReadEvent(EVT_HANDLE hSystem, EVT_HANDLE hUser, EVT_HANDLE hEvent, HeapEventsSinceStart *pEvents)
 {
     DWORD cbValues = 0, cValues = 0;
     EVT_VARIANT *pValues = RenderValues(hSystem, hEvent, &cbValues, &cValues);

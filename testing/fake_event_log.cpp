@@ -67,8 +67,8 @@ BOOL WINAPI FakeEvtNext(EVT_HANDLE hResults, DWORD cEvents, EVT_HANDLE *pEvents,
     *pcReturned = cGiven;
     if (cGiven > 0)
         return TRUE;
-    bool failing = g_fakeEventLog.nextFailsAfter >= 0 &&
-                   s_nextEvent >= static_cast<size_t>(g_fakeEventLog.nextFailsAfter);
+    bool failing =
+        g_fakeEventLog.nextFailsAfter >= 0 && s_nextEvent >= static_cast<size_t>(g_fakeEventLog.nextFailsAfter);
     SetLastError(failing ? g_fakeEventLog.nextError : ERROR_NO_MORE_ITEMS);
     return FALSE;
 }
@@ -85,8 +85,12 @@ EVT_HANDLE WINAPI FakeEvtCreateRenderContext(DWORD cPaths, LPCWSTR *, DWORD dwFl
 }
 
 // The values as Windows lays them out: the variants, then their strings.
-static BOOL RenderValues(const std::vector<EVT_VARIANT> &values, const std::vector<const std::wstring *> &strings,
-                         DWORD cbBuffer, PVOID pBuffer, PDWORD pcbUsed, PDWORD pcProperties)
+static BOOL RenderValues(const std::vector<EVT_VARIANT> &values,
+                         const std::vector<const std::wstring *> &strings,
+                         DWORD cbBuffer,
+                         PVOID pBuffer,
+                         PDWORD pcbUsed,
+                         PDWORD pcProperties)
 {
     size_t cbNeeded = values.size() * sizeof(EVT_VARIANT);
     for (const std::wstring *pString : strings)
@@ -110,8 +114,13 @@ static BOOL RenderValues(const std::vector<EVT_VARIANT> &values, const std::vect
     return TRUE;
 }
 
-BOOL WINAPI FakeEvtRender(EVT_HANDLE hContext, EVT_HANDLE hFragment, DWORD dwFlags, DWORD cbBuffer, PVOID pBuffer,
-                          PDWORD pcbUsed, PDWORD pcProperties)
+BOOL WINAPI FakeEvtRender(EVT_HANDLE hContext,
+                          EVT_HANDLE hFragment,
+                          DWORD dwFlags,
+                          DWORD cbBuffer,
+                          PVOID pBuffer,
+                          PDWORD pcbUsed,
+                          PDWORD pcProperties)
 {
     ULONG_PTR context = reinterpret_cast<ULONG_PTR>(hContext);
     size_t index = (reinterpret_cast<ULONG_PTR>(hFragment) - kFirstEventHandle) / 4;
@@ -171,31 +180,29 @@ BOOL WINAPI FakeEvtClose(EVT_HANDLE hObject)
     return TRUE;
 }
 
-static ULONGLONG WINAPI FakeGetTickCount64(void)
-{
-    return g_fakeEventLog.uptimeMs;
-}
-
-void PlaceFakeEventLogStart()
+static ULONGLONG Now()
 {
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
-    ULONGLONG nowTime = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    g_fakeEventLog.startTime = nowTime - g_fakeEventLog.uptimeMs * 10000;
+    return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+static ULONGLONG WINAPI FakeGetTickCount64(void)
+{
+    return (Now() - g_fakeEventLog.startTime) / 10000;
 }
 
 void InstallFakeEventLog()
 {
     g_fakeEventLog = FakeEventLog();
     g_fakeEventLog.queryAnswer = kQueryEvents;
-    g_fakeEventLog.uptimeMs = 5ull * 3600 * 1000;
     g_fakeEventLog.nextFailsAfter = -1;
     g_fakeEventLog.batchLimit = 1000;
-    PlaceFakeEventLogStart();
+    g_fakeEventLog.startTime =
+        (Now() - 5ull * 3600 * kTicksPerSecond) / kTicksPerSecond * kTicksPerSecond + kTicksPerSecond / 2;
     s_openHandles.clear();
-    EventLogBinding fake = {FakeEvtQuery,  FakeEvtNext,        FakeEvtCreateRenderContext,
-                            FakeEvtRender, FakeEvtClose,       FakeGetTickCount64,
-                            NULL};
+    EventLogBinding fake = {
+        FakeEvtQuery, FakeEvtNext, FakeEvtCreateRenderContext, FakeEvtRender, FakeEvtClose, FakeGetTickCount64, NULL};
     g_eventLogApi = fake;
 }
 

@@ -1,6 +1,6 @@
 // A System log behind the event log binding, for what Wine cannot show: its
 // EvtQuery gives nothing, and its EvtRender ends the process. The events are
-// placed in time from the start that the fake's own uptime gives; handles
+// placed in time from the fake's start, which its GetTickCount64 keeps; handles
 // are numbers that never reach the system. The same fake, built as a
 // wevtapi.dll of its own, serves the real programs under Wine.
 #ifndef MORVANTA_TESTING_FAKE_EVENT_LOG_H
@@ -37,31 +37,33 @@ enum FakeQueryAnswer { kQueryEvents, kQueryNullUntouched, kQueryDenied, kQueryCh
 struct FakeEventLog {
     std::vector<FakeEvent> events; // newest first, as the query returns them
     FakeQueryAnswer queryAnswer;
-    ULONGLONG uptimeMs;           // what GetTickCount64 gives
     int nextFailsAfter;           // EvtNext fails after this many events (-1: never)
     DWORD nextError;              // ... with this error
     DWORD batchLimit;             // EvtNext gives at most this many at once
-    ULONGLONG startTime;          // FILETIME ticks of the start, set by InstallFakeEventLog
+    ULONGLONG startTime;          // FILETIME ticks of the start: GetTickCount64 gives the time since
     std::vector<std::string> log; // "query System FLAGS QUERY", "context N", "next", "render system|user", "close"
     int openHandles;
 };
 extern FakeEventLog g_fakeEventLog;
 
-// Puts the fake in the binding: no events, an uptime of five hours, every
-// call answering.
+// Puts the fake in the binding: no events, a start five hours ago (half a
+// second past a whole second, so that its second never depends on when the
+// reader looks), every call answering.
 void InstallFakeEventLog();
 void RemoveFakeEventLog();
 
-// The start as now minus the uptime, as the reader computes it.
-void PlaceFakeEventLogStart();
-
 // The fake's functions, as the stand-in wevtapi.dll exports them.
 EVT_HANDLE WINAPI FakeEvtQuery(EVT_HANDLE hSession, LPCWSTR pszPath, LPCWSTR pszQuery, DWORD dwFlags);
-BOOL WINAPI FakeEvtNext(EVT_HANDLE hResults, DWORD cEvents, EVT_HANDLE *pEvents, DWORD dwTimeout, DWORD dwFlags,
-                        PDWORD pcReturned);
+BOOL WINAPI
+FakeEvtNext(EVT_HANDLE hResults, DWORD cEvents, EVT_HANDLE *pEvents, DWORD dwTimeout, DWORD dwFlags, PDWORD pcReturned);
 EVT_HANDLE WINAPI FakeEvtCreateRenderContext(DWORD cPaths, LPCWSTR *ppszPaths, DWORD dwFlags);
-BOOL WINAPI FakeEvtRender(EVT_HANDLE hContext, EVT_HANDLE hFragment, DWORD dwFlags, DWORD cbBuffer, PVOID pBuffer,
-                          PDWORD pcbUsed, PDWORD pcProperties);
+BOOL WINAPI FakeEvtRender(EVT_HANDLE hContext,
+                          EVT_HANDLE hFragment,
+                          DWORD dwFlags,
+                          DWORD cbBuffer,
+                          PVOID pBuffer,
+                          PDWORD pcbUsed,
+                          PDWORD pcProperties);
 BOOL WINAPI FakeEvtClose(EVT_HANDLE hObject);
 
 #endif

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <string.h>
+
 #include <memory>
 #include <string>
 
@@ -168,6 +171,113 @@ class StandInSubsystem {
     PROCESS_INFORMATION process_;
 };
 
+// The tests' own wevtapi.dll in the system folder in place of Wine's, with
+// its events file beside it, under Wine only; Wine's file is put back and
+// the events file deleted whatever the outcome. A 32-bit test keeps file
+// system redirection, so that the copy lands where a 32-bit program loads it.
+class StandInEventLog {
+  public:
+    explicit StandInEventLog(const std::string &lines) : swapped_(false)
+    {
+        WCHAR szSystem[MAX_PATH] = {};
+        if (!IsRunningUnderWine() || GetSystemDirectoryW(szSystem, MAX_PATH) == 0)
+            return;
+        path_ = std::wstring(szSystem) + L"\\wevtapi.dll";
+        swapped_ = MoveFileW(path_.c_str(), (path_ + L".wine").c_str()) != FALSE;
+        if (!swapped_ || !CopyFileW(PathBesideThisProgram(L"EventLogStandIn.dll").c_str(), path_.c_str(), TRUE))
+            return;
+        HANDLE hFile = CreateFileW(EventsPath().c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD cbWritten = 0;
+        ready_ = hFile != INVALID_HANDLE_VALUE &&
+                 WriteFile(hFile, lines.data(), static_cast<DWORD>(lines.size()), &cbWritten, NULL) &&
+                 cbWritten == lines.size();
+        if (hFile != INVALID_HANDLE_VALUE)
+            CloseHandle(hFile);
+    }
+    ~StandInEventLog()
+    {
+        if (!swapped_)
+            return;
+        DeleteFileW(EventsPath().c_str());
+        EXPECT_TRUE(PollUntil([this] {
+            return MoveFileExW((path_ + L".wine").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        })) << "Wine's wevtapi.dll not put back";
+    }
+    StandInEventLog(const StandInEventLog &) = delete;
+    StandInEventLog &operator=(const StandInEventLog &) = delete;
+
+    bool IsReady() const
+    {
+        return ready_;
+    }
+
+  private:
+    std::wstring EventsPath() const
+    {
+        return path_.substr(0, path_.size() - 4) + L".events";
+    }
+    std::wstring path_;
+    bool swapped_;
+    bool ready_ = false;
+};
+
+const char kEventsUnknown[] =
+    "MorvantaCli: the events since the last start are unknown: the System log could not be queried.\r\n";
+const char kEventsUnknownText[] = "Desktop heap allocation failures (event 243): unknown\r\n"
+                                  "Desktops not created (event 244): unknown\r\n"
+                                  "SharedSection sizes rejected (event 1046): unknown\r\n"
+                                  "Programs that failed to start with 0xC0000142: unknown\r\n";
+
+// The start of Windows in seconds since 1601, as now minus the uptime.
+LONGLONG StartSeconds()
+{
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULONGLONG nowTime = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<LONGLONG>(nowTime / 10000000 - GetTickCount64() / 1000);
+}
+
+// A time of the log as the report gives it, in JSON or for a person.
+std::string UtcText(LONGLONG seconds, bool json)
+{
+    ULONGLONG time = static_cast<ULONGLONG>(seconds) * 10000000;
+    FILETIME fileTime = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    SYSTEMTIME utc = {};
+    char szText[32] = {};
+    FileTimeToSystemTime(&fileTime, &utc);
+    snprintf(szText,
+             sizeof szText,
+             json ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u UTC",
+             utc.wYear,
+             utc.wMonth,
+             utc.wDay,
+             utc.wHour,
+             utc.wMinute,
+             utc.wSecond);
+    return szText;
+}
+
+// The start in a report becomes START when it lies within three seconds of
+// the start as this test sees it: the program reads the clock a moment later.
+void MaskStart(std::string *pOut)
+{
+    const LONGLONG startSeconds = StartSeconds();
+    for (bool json : {true, false}) {
+        const char *pszLead = json ? "\"start\":\"" : "Since Windows started at ";
+        size_t at = pOut->find(pszLead);
+        if (at == std::string::npos)
+            continue;
+        at += strlen(pszLead);
+        for (LONGLONG delta = -3; delta <= 3; delta++) {
+            std::string candidate = UtcText(startSeconds + delta, json);
+            if (pOut->compare(at, candidate.size(), candidate) == 0) {
+                pOut->replace(at, candidate.size(), "START");
+                break;
+            }
+        }
+    }
+}
+
 const char kUsage[] = "Usage: MorvantaCli";
 const char kError[] = "MorvantaCli: ";
 
@@ -182,6 +292,7 @@ struct Row {
     std::wstring after;            // empty: the value as it was
     const wchar_t *standIn = NULL; // a stand-in subsystem started with these SharedSection numbers
     bool standInElsewhere = false; // ... as a csrss.exe outside the system directory
+    const char *events = NULL;     // status: a stand-in System log with these lines; NULL: Wine's own
 };
 
 class CliEndToEnd : public testing::Test {
@@ -214,6 +325,11 @@ class CliEndToEnd : public testing::Test {
                 standIn.reset(new StandInSubsystem(row.standIn, !row.standInElsewhere));
                 ASSERT_TRUE(standIn->IsRunning()) << "the stand-in did not start: is a csrss.exe there already?";
             }
+            std::unique_ptr<StandInEventLog> eventLog;
+            if (row.events != NULL) {
+                eventLog.reset(new StandInEventLog(row.events));
+                ASSERT_TRUE(eventLog->IsReady()) << "the stand-in wevtapi.dll is not in place";
+            }
             DWORD typeBefore = 0, typeAfter = 0;
             Bytes before, after;
             bool presentBefore = ReadSubsystemsValue(&typeBefore, &before);
@@ -221,6 +337,16 @@ class CliEndToEnd : public testing::Test {
             CliRun run = {};
             ASSERT_TRUE(RunCli(row.args, &run)) << "error " << run.startError << " after " << run.elapsedMs << " ms";
             EXPECT_EQ(row.exitCode, run.exitCode);
+            MaskStart(&run.out);
+            // A status report under Wine's own wevtapi ends its errors with
+            // the events' line; the rows speak of the rest.
+            bool reported = _wcsnicmp(row.args, L"status", 6) == 0 && !row.out.empty();
+            if (reported && row.events == NULL) {
+                size_t at = run.err.rfind(kEventsUnknown);
+                EXPECT_TRUE(at != std::string::npos && at + strlen(kEventsUnknown) == run.err.size()) << run.err;
+                if (at != std::string::npos)
+                    run.err.erase(at);
+            }
             if (row.out == kUsage) {
                 EXPECT_EQ(0u, run.out.find(kUsage)) << run.out;
             } else {
@@ -550,10 +676,13 @@ TEST_F(CliEndToEnd, SetRewritesOnlyTheFieldOrNothing)
     RunRows(rows, sizeof rows / sizeof rows[0]);
 }
 
-std::string StatusJson(const char *pszConfigured, const char *pszInEffect, const char *pszPending)
+std::string StatusJson(const char *pszConfigured,
+                       const char *pszInEffect,
+                       const char *pszPending,
+                       const std::string &sinceStart = "null")
 {
     return std::string("{\"configured\":") + pszConfigured + ",\"inEffect\":" + pszInEffect +
-           ",\"restartPending\":" + pszPending + "}\r\n";
+           ",\"restartPending\":" + pszPending + ",\"sinceStart\":" + sinceStart + "}\r\n";
 }
 
 TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
@@ -648,7 +777,8 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          "non-interactive             512          512\r\n"
          "In effect: the command line of the Windows subsystem process of session 1.\r\n"
          "Whether a restart is pending cannot be told: the sizes that are known agree, and a size cannot be read "
-         "on one side.\r\n",
+         "on one side.\r\n" +
+             std::string(kEventsUnknownText),
          NULL,
          L"",
          L"x,3072,512"},
@@ -682,7 +812,8 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          "interactive                3072         4096\r\n"
          "non-interactive             512          512\r\n"
          "In effect: the command line of the Windows subsystem process of session 1.\r\n"
-         "A restart is pending: the configured sizes take effect when Windows restarts.\r\n",
+         "A restart is pending: the configured sizes take effect when Windows restarts.\r\n" +
+             std::string(kEventsUnknownText),
          NULL,
          L"",
          L"1024,4096,512"},
@@ -695,7 +826,8 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          "shared                     1024      unknown\r\n"
          "interactive                3072      unknown\r\n"
          "non-interactive             512      unknown\r\n"
-         "Whether a restart is pending cannot be told: the sizes in effect are unknown.\r\n",
+         "Whether a restart is pending cannot be told: the sizes in effect are unknown.\r\n" +
+             std::string(kEventsUnknownText),
          kUnknown,
          L""},
         {"no interactive number",
@@ -709,6 +841,132 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
         {"no key", L"status", L"", NULL, ERROR_INVALID_DATA, "", kError, L""},
         {"key not readable", L"status --json", typical, DenyQuery, ERROR_ACCESS_DENIED, "", kError, L""},
         {"older platform", L"status", typical, OlderPlatform, 1, "", kError, L""},
+    };
+    RunRows(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST_F(CliEndToEnd, StatusTellsWhatTheSystemLogHolds)
+{
+    const LONGLONG start = StartSeconds();
+    auto at = [start](LONGLONG seconds) { return std::to_string(start + seconds); };
+    const std::string failed = "|The application was unable to start correctly (0xc0000142).\n";
+    // Newest first, as the query returns them: two 243 (one from each
+    // provider name), a 244, three popups with 0xC0000142 from two programs,
+    // and what does not count: a popup of another status, a 243 from before
+    // the start, another Win32k event.
+    const std::string typical =
+        at(90) + "|Application Popup|26|worker.exe - Application Error" + failed + at(80) +
+        "|Application Popup|26|notepad.exe - Application Error|The exception (0xc0000005) occurred.\n" + at(70) +
+        "|Microsoft-Windows-Win32k|243|\\Sessions\\1\n" + at(60) +
+        "|Application Popup|26|node.exe - Application Error" + "|(0XC0000142)\n" + at(50) + "|Win32k|244|\n" + at(45) +
+        "|Win32k|260|\n" + at(40) + "|Application Popup|26|worker.exe - Application Error" + failed + at(30) +
+        "|Win32k|243|\n" + at(-60) + "|Win32k|243|\n";
+    const std::string popupsOnly =
+        at(20) + "|Application Popup|26|agent.exe - Application Error" + failed + at(-5) + "|Win32k|1046|\n";
+    const std::string configured = "{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":512}";
+    const std::string sizesText = "Desktop heap (KB)    configured    in effect\r\n"
+                                  "shared                     1024         1024\r\n"
+                                  "interactive                3072         3072\r\n"
+                                  "non-interactive             512          512\r\n"
+                                  "In effect: the command line of the Windows subsystem process of session 1.\r\n"
+                                  "No restart is pending: the configured sizes are in effect.\r\n"
+                                  "Since Windows started at START:\r\n";
+    const char kHeapRanOut[] =
+        "A desktop heap ran out since Windows started (event 243). For services and build agents it is usually the "
+        "non-interactive heap, the third number: raise it (MorvantaCli set 4096 --non-interactive) and restart. "
+        "Windows logs 243 once per session, so the count is a lower bound.\r\n";
+    const Row rows[] = {
+        {"the typical log",
+         L"status --json",
+         TypicalValue(),
+         NULL,
+         0,
+         StatusJson(configured.c_str(),
+                    configured.c_str(),
+                    "false",
+                    "{\"start\":\"START\",\"heapAllocationFailed\":{\"count\":2,\"last\":\"" +
+                        UtcText(start + 70, true) + "\"},\"desktopCreationFailed\":{\"count\":1,\"last\":\"" +
+                        UtcText(start + 50, true) +
+                        "\"},\"sizesRejected\":{\"count\":0,\"last\":null},\"startFailures\":{\"count\":3,\"last\":\"" +
+                        UtcText(start + 90, true) + "\",\"programs\":[\"worker.exe\",\"node.exe\"]}}"),
+         NULL,
+         L"",
+         L"1024,3072,512",
+         false,
+         typical.c_str()},
+        {"the typical log for a person",
+         L"status",
+         TypicalValue(),
+         NULL,
+         0,
+         sizesText + "Desktop heap allocation failures (event 243): 2, the last at " + UtcText(start + 70, false) +
+             "\r\nDesktops not created (event 244): 1, the last at " + UtcText(start + 50, false) +
+             "\r\nSharedSection sizes rejected (event 1046): 0\r\n"
+             "Programs that failed to start with 0xC0000142: 3, the last at " +
+             UtcText(start + 90, false) + ": worker.exe, node.exe\r\n" + kHeapRanOut +
+             "Windows could not create a desktop for lack of room for its heap (event 244). Raising a size makes this "
+             "worse: run fewer desktops, or give services smaller non-interactive heaps.\r\n",
+         NULL,
+         L"",
+         L"1024,3072,512",
+         false,
+         typical.c_str()},
+        {"start failures alone, for a person",
+         L"status",
+         TypicalValue(),
+         NULL,
+         0,
+         sizesText +
+             "Desktop heap allocation failures (event 243): 0\r\n"
+             "Desktops not created (event 244): 0\r\n"
+             "SharedSection sizes rejected (event 1046): 0\r\n"
+             "Programs that failed to start with 0xC0000142: 1, the last at " +
+             UtcText(start + 20, false) +
+             ": agent.exe\r\n"
+             "Programs failed to start with 0xC0000142 since Windows started. A full non-interactive heap (the third "
+             "number) causes this, and so does a desktop that the program may not open; raise the third number if "
+             "nothing else explains it.\r\n",
+         NULL,
+         L"",
+         L"1024,3072,512",
+         false,
+         popupsOnly.c_str()},
+        {"an empty log, for a person",
+         L"status",
+         TypicalValue(),
+         NULL,
+         0,
+         sizesText + "Desktop heap allocation failures (event 243): 0\r\n"
+                     "Desktops not created (event 244): 0\r\n"
+                     "SharedSection sizes rejected (event 1046): 0\r\n"
+                     "Programs that failed to start with 0xC0000142: 0\r\n"
+                     "No desktop heap event since Windows started.\r\n",
+         NULL,
+         L"",
+         L"1024,3072,512",
+         false,
+         ""},
+        {"a log this account may not read",
+         L"status --json",
+         TypicalValue(),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         StatusJson(configured.c_str(), "{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":512}", "true"),
+         "MorvantaCli: the events since the last start are unknown: this account may not read the System log; run "
+         "as an administrator or as a member of Event Log Readers.\r\n",
+         L"",
+         L"1024,4096,512",
+         false,
+         "!denied\n"},
+        {"Wine's own wevtapi again",
+         L"status --json",
+         TypicalValue(),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         StatusJson(configured.c_str(), "{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":512}", "true"),
+         NULL,
+         L"",
+         L"1024,4096,512"},
     };
     RunRows(rows, sizeof rows / sizeof rows[0]);
 }

@@ -6,15 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
 #include "cli_program.h"
+#include "fake_event_log.h"
 #include "fake_processes.h"
 #include "fake_system.h"
 #include "machine_state.h"
 #include "morvanta_windows.h"
 #include "subsystem_process.h"
+#include "system_log.h"
 
 namespace {
 
@@ -28,6 +32,7 @@ class CliProgram : public testing::Test {
     void SetUp() override
     {
         InstallFakeSystem(TypicalValue());
+        InstallFakeEventLog();
         // The program's lines go nowhere: only its exit code and effects count here.
         hOut = GetStdHandle(STD_OUTPUT_HANDLE);
         hErr = GetStdHandle(STD_ERROR_HANDLE);
@@ -41,6 +46,7 @@ class CliProgram : public testing::Test {
         SetStdHandle(STD_ERROR_HANDLE, hErr);
         if (hNul != INVALID_HANDLE_VALUE)
             CloseHandle(hNul);
+        RemoveFakeEventLog();
         RemoveFakeSystem();
     }
 
@@ -114,10 +120,39 @@ TEST_F(CliProgram, WriteFailuresThatCannotBeCausedFromOutside)
     }
 }
 
+// A time of the fake log as the JSON gives it.
+std::string JsonTime(ULONGLONG time)
+{
+    FILETIME fileTime = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    SYSTEMTIME utc = {};
+    char szText[32] = {};
+    FileTimeToSystemTime(&fileTime, &utc);
+    snprintf(szText,
+             sizeof szText,
+             "%04u-%02u-%02uT%02u:%02u:%02uZ",
+             utc.wYear,
+             utc.wMonth,
+             utc.wDay,
+             utc.wHour,
+             utc.wMinute,
+             utc.wSecond);
+    return szText;
+}
+
 TEST_F(CliProgram, StatusOfWhatWineCannotShow)
 {
     const char kConfigured[] = "{\"configured\":{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":512},";
-    const char kUnknown[] = "\"inEffect\":null,\"restartPending\":null}\r\n";
+    const char kUnknown[] = "\"inEffect\":null,\"restartPending\":null,\"sinceStart\":null}\r\n";
+    const char kEventsDenied[] = "MorvantaCli: the events since the last start are unknown: this account may not read "
+                                 "the System log; run as an administrator or as a member of Event Log Readers.\r\n";
+    // A name from the log goes into the JSON escaped, whatever it holds.
+    const ULONGLONG start = g_fakeEventLog.startTime;
+    const std::string sinceStart =
+        "\"sinceStart\":{\"start\":\"" + JsonTime(start) +
+        "\",\"heapAllocationFailed\":{\"count\":0,\"last\":null},\"desktopCreationFailed\":{\"count\":0,\"last\":"
+        "null},\"sizesRejected\":{\"count\":1,\"last\":\"" +
+        JsonTime(start + 70 * 10000000ull) + "\"},\"startFailures\":{\"count\":1,\"last\":\"" +
+        JsonTime(start + 80 * 10000000ull) + "\",\"programs\":[\"say \\\"hi\\\"\\\\.exe\"]}}";
     const struct {
         const char *name;
         void (*pfnChange)();
@@ -125,36 +160,59 @@ TEST_F(CliProgram, StatusOfWhatWineCannotShow)
         std::string out, err;
     } cases[] = {
         {"the protected process of Windows 8.1",
-         [] {},
+         [] {
+             g_fakeEventLog.events = {{L"Application Popup",
+                                       26,
+                                       80,
+                                       {L"say \"hi\"\\.exe - Application Error", L"(0xc0000142)"},
+                                       kEventWhole},
+                                      {L"Microsoft-Windows-Win32k", 1046, 70, {}, kEventWhole}};
+         },
          ERROR_SUCCESS_REBOOT_REQUIRED,
-         std::string(kConfigured) + "\"inEffect\":{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":768},"
-                                    "\"restartPending\":true}\r\n",
+         std::string(kConfigured) +
+             "\"inEffect\":{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":768},"
+             "\"restartPending\":true," +
+             sinceStart + "}\r\n",
          ""},
         {"access refused",
-         [] { g_fakeProcesses.processes[0].refusesOpen = true; },
+         [] {
+             g_fakeProcesses.processes[0].refusesOpen = true;
+             g_fakeEventLog.queryAnswer = kQueryDenied;
+         },
          ERROR_NOT_FOUND,
          std::string(kConfigured) + kUnknown,
          "MorvantaCli: the sizes in effect are unknown: the Windows subsystem process refused access; run from an "
-         "elevated prompt (before Windows 8.1, as SYSTEM).\r\n"},
+         "elevated prompt (before Windows 8.1, as SYSTEM).\r\n" +
+             std::string(kEventsDenied)},
         {"another bitness before Windows 8.1",
          [] {
              g_fakeProcesses.processes[0].answer = kAnswerInvalidClass;
              g_fakeProcesses.processes[0].wow64 = true;
+             g_fakeEventLog.events = {{L"Win32k", 243, 10, {}, kEventRenderFails}};
          },
          ERROR_NOT_FOUND,
          std::string(kConfigured) + kUnknown,
          "MorvantaCli: the sizes in effect are unknown: this Windows gives the command line of the Windows subsystem "
-         "process only from that process's memory, which a program of another bitness cannot read soundly.\r\n"},
+         "process only from that process's memory, which a program of another bitness cannot read soundly.\r\n"
+         "MorvantaCli: the events since the last start are unknown: the System log could not be read to the end.\r\n"},
         {"Windows XP",
-         [] { g_processApi.pfnQueryFullProcessImageNameW = NULL; },
+         [] {
+             g_processApi.pfnQueryFullProcessImageNameW = NULL;
+             g_eventLogApi.pfnGetTickCount64 = NULL;
+             g_eventLogApi.pfnLookup = NULL;
+         },
          ERROR_NOT_FOUND,
          std::string(kConfigured) + kUnknown,
          "MorvantaCli: the sizes in effect are unknown: this version of Windows lacks what reading them needs "
+         "(Windows Vista or later).\r\n"
+         "MorvantaCli: the events since the last start are unknown: reading them needs the Windows Event Log "
          "(Windows Vista or later).\r\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         InstallFakeProcesses();
+        InstallFakeEventLog();
+        g_fakeEventLog.startTime = start;
         c.pfnChange();
         std::string out, err;
         EXPECT_EQ(c.exitCode, RunStatusJson(&out, &err));
@@ -162,6 +220,7 @@ TEST_F(CliProgram, StatusOfWhatWineCannotShow)
         EXPECT_EQ(c.err, err);
         EXPECT_EQ(BytesOf(TypicalValue()), g_fake.data);
         EXPECT_EQ(0, g_fakeProcesses.openHandles);
+        EXPECT_EQ(0, g_fakeEventLog.openHandles);
         RemoveFakeProcesses();
     }
 }

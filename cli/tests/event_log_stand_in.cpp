@@ -79,8 +79,11 @@ static void LoadEvents()
         std::vector<std::wstring> fields = Split(line);
         if (fields.size() < 3 || line[0] == L'!')
             continue;
-        FakeEvent event = {fields[1], static_cast<DWORD>(_wtol(fields[2].c_str())), _wtoi64(fields[0].c_str()),
-                           std::vector<std::wstring>(fields.begin() + 3, fields.end()), kEventWhole};
+        FakeEvent event = {fields[1],
+                           static_cast<DWORD>(_wtol(fields[2].c_str())),
+                           _wtoi64(fields[0].c_str()),
+                           std::vector<std::wstring>(fields.begin() + 3, fields.end()),
+                           kEventWhole};
         if (event.secondsAfterStart < 0)
             event.secondsAfterStart += nowSeconds;
         g_fakeEventLog.events.push_back(event);
@@ -93,8 +96,8 @@ EVT_HANDLE WINAPI EvtQuery(EVT_HANDLE hSession, LPCWSTR pszPath, LPCWSTR pszQuer
     return FakeEvtQuery(hSession, pszPath, pszQuery, dwFlags);
 }
 
-BOOL WINAPI EvtNext(EVT_HANDLE hResults, DWORD cEvents, EVT_HANDLE *pEvents, DWORD dwTimeout, DWORD dwFlags,
-                    PDWORD pcReturned)
+BOOL WINAPI
+EvtNext(EVT_HANDLE hResults, DWORD cEvents, EVT_HANDLE *pEvents, DWORD dwTimeout, DWORD dwFlags, PDWORD pcReturned)
 {
     return FakeEvtNext(hResults, cEvents, pEvents, dwTimeout, dwFlags, pcReturned);
 }
@@ -104,8 +107,13 @@ EVT_HANDLE WINAPI EvtCreateRenderContext(DWORD cPaths, LPCWSTR *ppszPaths, DWORD
     return FakeEvtCreateRenderContext(cPaths, ppszPaths, dwFlags);
 }
 
-BOOL WINAPI EvtRender(EVT_HANDLE hContext, EVT_HANDLE hFragment, DWORD dwFlags, DWORD cbBuffer, PVOID pBuffer,
-                      PDWORD pcbUsed, PDWORD pcProperties)
+BOOL WINAPI EvtRender(EVT_HANDLE hContext,
+                      EVT_HANDLE hFragment,
+                      DWORD dwFlags,
+                      DWORD cbBuffer,
+                      PVOID pBuffer,
+                      PDWORD pcbUsed,
+                      PDWORD pcProperties)
 {
     return FakeEvtRender(hContext, hFragment, dwFlags, cbBuffer, pBuffer, pcbUsed, pcProperties);
 }

@@ -54,7 +54,9 @@ TEST(HeapEvents, StartFailureAndItsProgram)
         {"upper case status", {"node.exe - Application Error", "(0XC0000142)"}, true, "node.exe"},
         {"mixed case status", {"a.exe - x", "0xC0000142"}, true, "a.exe"},
         {"the status in the caption", {"b.exe - 0xc0000142"}, true, "b.exe"},
-        {"a copied program keeps its own dash", {"worker - Copy.exe - Application Error", kMessage}, true,
+        {"a copied program keeps its own dash",
+         {"worker - Copy.exe - Application Error", kMessage},
+         true,
          "worker - Copy.exe"},
         {"another language", {"worker.exe - Anwendungsfehler", kMessage}, true, "worker.exe"},
         {"a caption without the dash", {"worker.exe", kMessage}, true, ""},
@@ -157,15 +159,16 @@ TEST(HeapEvents, LastTimeIsTheLatestInAnyOrder)
 TEST(HeapEvents, AtMostEightProgramsNewestFirst)
 {
     std::vector<Logged> events;
-    const char *names[] = {"p1.exe", "p2.exe", "p1.exe", "p3.exe", "p4.exe", "p5.exe",
-                           "p6.exe", "p7.exe", "p8.exe", "p9.exe", "p2.exe"};
+    const char *names[] = {
+        "p1.exe", "p2.exe", "p1.exe", "p3.exe", "p4.exe", "p5.exe", "p6.exe", "p7.exe", "p8.exe", "p9.exe", "p2.exe"};
     int minutes = 100;
     for (const char *pszName : names)
         events.push_back({kStartFailure, minutes--, pszName});
     HeapEventsSinceStart counted = Count(events);
     EXPECT_EQ(11u, counted.tallies[kStartFailure].count) << "every failure counts, listed or not";
-    EXPECT_EQ(std::vector<std::string>({"p1.exe", "p2.exe", "p3.exe", "p4.exe", "p5.exe", "p6.exe", "p7.exe", "p8.exe"}),
-              Programs(counted));
+    EXPECT_EQ(
+        std::vector<std::string>({"p1.exe", "p2.exe", "p3.exe", "p4.exe", "p5.exe", "p6.exe", "p7.exe", "p8.exe"}),
+        Programs(counted));
 }
 
 TEST(HeapEvents, Verdicts)
@@ -181,13 +184,17 @@ TEST(HeapEvents, Verdicts)
         {"a 244", {{kDesktopCreationFailed, 1, ""}}, kVerdictDesktopNotCreated},
         {"a 1046", {{kSizesRejected, 1, ""}}, kVerdictSizesRejected},
         {"start failures alone", {{kStartFailure, 1, "a.exe"}}, kVerdictStartFailures},
-        {"start failures with a 243", {{kStartFailure, 2, "a.exe"}, {kHeapAllocationFailed, 1, ""}},
+        {"start failures with a 243",
+         {{kStartFailure, 2, "a.exe"}, {kHeapAllocationFailed, 1, ""}},
          kVerdictHeapRanOut},
         {"start failures with a 244",
          {{kStartFailure, 2, "a.exe"}, {kDesktopCreationFailed, 1, ""}},
          kVerdictDesktopNotCreated | kVerdictStartFailures},
         {"all four",
-         {{kStartFailure, 4, ""}, {kSizesRejected, 3, ""}, {kDesktopCreationFailed, 2, ""}, {kHeapAllocationFailed, 1, ""}},
+         {{kStartFailure, 4, ""},
+          {kSizesRejected, 3, ""},
+          {kDesktopCreationFailed, 2, ""},
+          {kHeapAllocationFailed, 1, ""}},
          kVerdictHeapRanOut | kVerdictDesktopNotCreated | kVerdictSizesRejected},
     };
     for (const auto &row : rows) {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,15 +20,15 @@ namespace {
 const wchar_t kWin32k[] = L"Win32k";
 const wchar_t kNewWin32k[] = L"Microsoft-Windows-Win32k";
 const wchar_t kPopup[] = L"Application Popup";
-const wchar_t kFailed[] = L"The application was unable to start correctly (0xc0000142). Click OK to close the application.";
+const wchar_t kFailed[] =
+    L"The application was unable to start correctly (0xc0000142). Click OK to close the application.";
 
 FakeEvent Popup(LONGLONG seconds, const wchar_t *pszCaption, const wchar_t *pszText = kFailed)
 {
     return {kPopup, 26, seconds, {pszCaption, pszText}, kEventWhole};
 }
 
-FakeEvent Win32k(DWORD id, LONGLONG seconds, const wchar_t *pszProvider = kWin32k,
-                 FakeEventDamage damage = kEventWhole)
+FakeEvent Win32k(DWORD id, LONGLONG seconds, const wchar_t *pszProvider = kWin32k, FakeEventDamage damage = kEventWhole)
 {
     return {pszProvider, id, seconds, {L"\\Device\\Something"}, damage};
 }
@@ -125,17 +128,21 @@ class SystemLog : public testing::Test {
 TEST_F(SystemLog, CountsOnlyWhatTheCurrentStartLoggedOrNothing)
 {
     std::vector<FakeEvent> damaged = TypicalLog();
-    const Expected typical = {
-        kEventsRead, {2, 1, 0, 3}, {7000, 5000, -1, 9000}, {"worker.exe", "node.exe"}};
-    std::vector<FakeEvent> longText = {Popup(10, L"a.exe - Application Error", (std::wstring(3000, L'x') + kFailed).c_str())};
+    const Expected typical = {kEventsRead, {2, 1, 0, 3}, {7000, 5000, -1, 9000}, {"worker.exe", "node.exe"}};
+    std::vector<FakeEvent> longText = {
+        Popup(10, L"a.exe - Application Error", (std::wstring(3000, L'x') + kFailed).c_str())};
     const Row rows[] = {
         {"the typical log", TypicalLog(), NULL, typical},
         {"the typical log one event at a time", TypicalLog(), SmallBatches, typical},
         {"an empty log", {}, NULL, {kEventsRead, {0, 0, 0, 0}, {-1, -1, -1, -1}, {}}},
         {"a 1046", {Win32k(1046, 1, kNewWin32k)}, NULL, {kEventsRead, {0, 0, 1, 0}, {-1, -1, 1, -1}, {}}},
-        {"a popup text longer than the first buffer", longText, NULL,
+        {"a popup text longer than the first buffer",
+         longText,
+         NULL,
          {kEventsRead, {0, 0, 0, 1}, {-1, -1, -1, 10}, {"a.exe"}}},
-        {"a popup whose caption names no program", {Popup(20, L"Application Error")}, NULL,
+        {"a popup whose caption names no program",
+         {Popup(20, L"Application Error")},
+         NULL,
          {kEventsRead, {0, 0, 0, 1}, {-1, -1, -1, 20}, {}}},
         {"access denied", TypicalLog(), DenyQuery, Unknown(kEventsAccessDenied)},
         {"Wine's query, with an older access denied left in place", TypicalLog(), WineQuery, kUnknown},
@@ -153,7 +160,8 @@ TEST_F(SystemLog, CountsOnlyWhatTheCurrentStartLoggedOrNothing)
         memset(&events, 0x55, sizeof events);
         EXPECT_EQ(row.expected.status, ReadHeapEventsSinceStart(&events));
         EXPECT_EQ(0, g_fakeEventLog.openHandles) << "handles left open";
-        EXPECT_GT(100000u, events.startTime - g_fakeEventLog.startTime) << "the start as now minus the uptime";
+        EXPECT_GT(100000, llabs(static_cast<LONGLONG>(events.startTime - g_fakeEventLog.startTime)))
+            << "the start as now minus the uptime";
         std::vector<std::string> programs;
         for (size_t i = 0; i < events.programCount && i < kMaxStartFailurePrograms; i++)
             programs.push_back(Narrow(events.programs[i]));
@@ -178,18 +186,23 @@ TEST_F(SystemLog, OneQueryOfTheSystemChannelNewestFirstSinceTheStart)
     HeapEventsSinceStart events = {};
     ASSERT_EQ(kEventsRead, ReadHeapEventsSinceStart(&events));
     ASSERT_LE(1u, g_fakeEventLog.log.size());
-    EXPECT_EQ("query System 513 *[System[((Provider[@Name='Win32k' or @Name='Microsoft-Windows-Win32k'] and "
-              "(EventID=243 or EventID=244 or EventID=1046)) or (Provider[@Name='Application Popup'] and "
-              "EventID=26)) and TimeCreated[timediff(@SystemTime) <= 18000000]]]",
-              g_fakeEventLog.log[0]);
+    const std::string query = g_fakeEventLog.log[0];
+    const std::string lead = "query System 513 *[System[((Provider[@Name='Win32k' or @Name='Microsoft-Windows-Win32k'] "
+                             "and (EventID=243 or EventID=244 or EventID=1046)) or (Provider[@Name='Application "
+                             "Popup'] and EventID=26)) and TimeCreated[timediff(@SystemTime) <= ";
+    ASSERT_EQ(lead, query.substr(0, lead.size()));
+    EXPECT_EQ("]]]", query.substr(query.size() - 3));
+    long long upMilliseconds = atoll(query.c_str() + lead.size());
+    EXPECT_LE(5 * 3600 * 1000LL, upMilliseconds) << "the time since the start, in milliseconds";
+    EXPECT_GT(5 * 3600 * 1000LL + 2000, upMilliseconds);
     EXPECT_EQ(1, std::count(g_fakeEventLog.log.begin(), g_fakeEventLog.log.end(), g_fakeEventLog.log[0]));
     EXPECT_EQ(1u, events.tallies[kHeapAllocationFailed].count);
 }
 
 TEST_F(SystemLog, AnEventThatCannotBeReadWholeMakesAllUnknown)
 {
-    const FakeEventDamage damages[] = {kEventRenderFails, kEventTimeNotFileTime, kEventProviderOutside,
-                                       kEventProviderNotString};
+    const FakeEventDamage damages[] = {
+        kEventRenderFails, kEventTimeNotFileTime, kEventProviderOutside, kEventProviderNotString};
     for (FakeEventDamage damage : damages) {
         SCOPED_TRACE(damage);
         InstallFakeEventLog();

@@ -135,6 +135,14 @@ reset_wine_prefix() {
     # throwaway prefix is a stand-in copy left by a killed test run, which
     # the tests would refuse to overwrite.
     rm -f "$WINEPREFIX"/drive_c/windows/system32/csrss.exe "$WINEPREFIX"/drive_c/windows/syswow64/csrss.exe
+    # Likewise Wine's own wevtapi.dll, set aside while the tests' stand-in served.
+    local dir
+    for dir in "$WINEPREFIX"/drive_c/windows/system32 "$WINEPREFIX"/drive_c/windows/syswow64; do
+        if [ -f "$dir/wevtapi.dll.wine" ]; then
+            mv -f "$dir/wevtapi.dll.wine" "$dir/wevtapi.dll"
+        fi
+        rm -f "$dir/wevtapi.events"
+    done
 }
 
 # Runs a command in one Xvfb with a persistent, warm wineserver whose stdio
