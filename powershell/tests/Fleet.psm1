@@ -122,6 +122,31 @@ function Set-FleetDelay {
     }
 }
 
+# The tests' own wevtapi.dll in a computer's system folder in place of
+# Wine's, serving the lines given (the stand-in's events file); with no
+# Line, Wine's own goes back.
+function Set-FleetEventLog {
+    [CmdletBinding(SupportsShouldProcess = $true)]
+    param([Parameter(Mandatory = $true)] [object] $FleetHost, [string] $StandIn, [string[]] $Line)
+    $system = Join-Path $FleetHost.Prefix 'drive_c/windows/system32'
+    $wine = Join-Path $system 'wevtapi.dll.wine'
+    if (-not $PSCmdlet.ShouldProcess($FleetHost.Address, 'Swap wevtapi.dll')) {
+        return
+    }
+    if ($null -eq $Line) {
+        Remove-Item -LiteralPath (Join-Path $system 'wevtapi.events') -ErrorAction SilentlyContinue
+        if (Test-Path -LiteralPath $wine) {
+            Move-Item -LiteralPath $wine -Destination (Join-Path $system 'wevtapi.dll') -Force
+        }
+        return
+    }
+    if (-not (Test-Path -LiteralPath $wine)) {
+        Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll') -Destination $wine
+    }
+    Copy-Item -LiteralPath $StandIn -Destination (Join-Path $system 'wevtapi.dll') -Force
+    Set-Content -LiteralPath (Join-Path $system 'wevtapi.events') -Value $Line
+}
+
 # Runs a script block in a runspace of its own whose host answers each
 # confirmation question (AnswerHost.cs): No for the computers in Refuse, Yes
 # for the others, after running the shell command that Command gives for the
@@ -165,4 +190,4 @@ function Invoke-WithAnswer {
     }
 }
 
-Export-ModuleMember -Function Get-FleetHost, New-FleetSession, Invoke-FleetWine, Set-FleetValue, Get-FleetValue, Deny-FleetWrite, Get-FleetStopCommand, Stop-FleetHost, Set-FleetDelay, Invoke-WithAnswer
+Export-ModuleMember -Function Get-FleetHost, New-FleetSession, Invoke-FleetWine, Set-FleetValue, Get-FleetValue, Deny-FleetWrite, Get-FleetStopCommand, Stop-FleetHost, Set-FleetDelay, Set-FleetEventLog, Invoke-WithAnswer

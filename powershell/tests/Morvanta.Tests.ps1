@@ -6,9 +6,28 @@ BeforeAll {
     Import-Module $env:MORVANTA_MODULE -Force
     $script:Typical = '%SystemRoot%\system32\csrss.exe ObjectDirectory=\Windows SharedSection={0} Windows=On SubSystemType=Windows ServerDll=basesrv,1 ServerDll=winsrv:UserServerDllInitialization,3 ServerDll=sxssrv,4 ProfileControl=Off MaxRequestThreads=16'
     $script:Hosts = @(Get-FleetHost)
+    # The System log of 127.0.0.3, newest first: two 243 (one from each
+    # provider name), a 244, three popups with 0xC0000142 from two programs;
+    # not counted: a popup of another status and a 243 from 2000, before the
+    # start. The others keep Wine's own wevtapi, which reads nothing.
+    $script:LogRead = [datetime]::UtcNow
+    Set-FleetEventLog -FleetHost $Hosts[1] -StandIn $env:MORVANTA_EVENT_LOG -Line @(
+        '-30|Microsoft-Windows-Win32k|243|\Sessions\1'
+        '-40|Application Popup|26|worker.exe - Application Error|The application was unable to start correctly (0xc0000142).'
+        '-50|Win32k|244|'
+        '-60|Application Popup|26|node.exe - Application Error|(0XC0000142)'
+        '-70|Application Popup|26|notepad.exe - Application Error|(0xc0000005)'
+        '-80|Win32k|243|'
+        '-90|Application Popup|26|worker.exe - Application Error|(0xc0000142)'
+        '12591158400|Win32k|243|'
+    )
     function Get-MorvantaTempItem {
         $script:Hosts | ForEach-Object { Get-ChildItem -LiteralPath $_.TempFolder -Filter 'Morvanta-*' }
     }
+}
+
+AfterAll {
+    Set-FleetEventLog -FleetHost $Hosts[1]
 }
 
 Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
@@ -25,6 +44,7 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         Set-FleetDelay -FleetHost $Hosts[0] -Seconds 2
         try {
             $script:Heaps = @($Sessions | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable readErrors)
+            $script:ReadDone = [datetime]::UtcNow
         }
         finally {
             Set-FleetDelay -FleetHost $Hosts[0] -Seconds 0
@@ -54,6 +74,42 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         $heap[0].InEffectUnknownReason | Should -BeLike 'the sizes in effect are unknown: no Windows subsystem process*'
     }
 
+    It 'tells from the System log of <Address> whether a desktop heap ran out: <Exhausted>' -ForEach @(
+        @{ Address = '127.0.0.2'; Exhausted = $null; Counts = @($null, $null, $null, $null); Programs = $null; Reason = 'the events since the last start are unknown: the System log could not be queried.' }
+        @{ Address = '127.0.0.3'; Exhausted = $true; Counts = @(2, 1, 0, 3); Programs = 'worker.exe, node.exe'; Reason = $null }
+        @{ Address = '127.0.0.4'; Exhausted = $null; Counts = @($null, $null, $null, $null); Programs = $null; Reason = 'the events since the last start are unknown: the System log could not be queried.' }
+    ) {
+        $heap = @($Heaps | Where-Object ComputerName -EQ $Address)
+        $heap[0].HeapExhausted | Should -Be $Exhausted
+        @($heap[0].HeapAllocationFailures, $heap[0].DesktopCreationFailures, $heap[0].SizesRejected, $heap[0].StartFailures) | Should -Be $Counts
+        $heap[0].StartFailurePrograms | Should -Be $Programs
+        $heap[0].SinceStartUnknownReason | Should -Be $Reason
+        if ($null -eq $Exhausted) {
+            $heap[0].LastHeapExhaustion | Should -BeNullOrEmpty
+        }
+        else {
+            # The last 243 was logged 30 s before the program read the log.
+            $heap[0].LastHeapExhaustion | Should -BeOfType [datetime]
+            $heap[0].LastHeapExhaustion.Kind | Should -Be 'Utc'
+            $heap[0].LastHeapExhaustion | Should -BeGreaterOrEqual $LogRead.AddSeconds(-31)
+            $heap[0].LastHeapExhaustion | Should -BeLessOrEqual $ReadDone.AddSeconds(-29)
+        }
+    }
+
+    It 'shows one line a computer in 80 columns, whether a heap ran out among them' {
+        $lines = @($Heaps | Format-Table | Out-String -Width 80 -Stream | Where-Object { $_.Trim() })
+        $lines.Count | Should -Be 5
+        @($lines | Where-Object Length -GT 79).Count | Should -Be 0
+        $lines[0] | Should -Match 'HeapExhausted'
+        @($lines | Where-Object { $_ -match '^127\.0\.0\.3 ' })[0] | Should -Match ' True\s*$'
+    }
+
+    It 'reads the times of Windows PowerShell, which gives them as text, as UTC' {
+        $time = InModuleScope Morvanta { ConvertTo-UtcTime -Value '2026-12-09T14:02:11Z' }
+        $time.Kind | Should -Be 'Utc'
+        $time | Should -Be ([datetime]::new(2026, 12, 9, 14, 2, 11, [System.DateTimeKind]::Utc))
+    }
+
     It 'reports <Address> as <ErrorId>' -ForEach @(
         @{ Address = '127.0.0.5'; ErrorId = 'SessionBroken'; Category = 'ResourceUnavailable'; Message = '127.0.0.5: the session is broken*' }
         @{ Address = '127.0.0.6'; ErrorId = 'InvalidData'; Category = 'InvalidData'; Message = '127.0.0.6: failed to get the current size of the desktop heap.' }
@@ -76,7 +132,7 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
     }
 
     It 'exports exactly its own columns' {
-        $Csv[0] | Should -Be '"ComputerName","SharedKb","InteractiveKb","NonInteractiveKb","InEffectSharedKb","InEffectInteractiveKb","InEffectNonInteractiveKb","RestartPending","InEffectUnknownReason"'
+        $Csv[0] | Should -Be '"ComputerName","SharedKb","InteractiveKb","NonInteractiveKb","InEffectSharedKb","InEffectInteractiveKb","InEffectNonInteractiveKb","RestartPending","InEffectUnknownReason","HeapExhausted","HeapAllocationFailures","DesktopCreationFailures","SizesRejected","StartFailures","LastHeapExhaustion","StartFailurePrograms","SinceStartUnknownReason"'
         $Csv.Count | Should -Be 4
     }
 }
@@ -218,6 +274,13 @@ Describe 'Get-DesktopHeap and Set-DesktopHeap -ComputerName: sessions opened for
         catch {
             $script:Stopped = $_
         }
+        # A desktop heap ran out on .3 only: those computers, and no other, go on to the change.
+        $transcript = Join-Path $TestDrive 'exhausted.txt'
+        Start-Transcript -LiteralPath $transcript
+        '127.0.0.3', '127.0.0.4' | Get-DesktopHeap | Where-Object HeapExhausted | Set-DesktopHeap -NonInteractiveKb 4096 -WhatIf
+        Stop-Transcript
+        $script:ExhaustedWhatIf = Get-Content -LiteralPath $transcript -Raw
+        $script:AfterExhausted = @($Hosts[1], $Hosts[2] | ForEach-Object { (Get-FleetValue -FleetHost $_).Text })
     }
 
     It 'reads <Address> given <How>' -ForEach @(
@@ -257,14 +320,20 @@ Describe 'Get-DesktopHeap and Set-DesktopHeap -ComputerName: sessions opened for
         $Stopped.FullyQualifiedErrorId | Should -BeLike 'ConnectionFailed,*'
     }
 
+    It 'feeds the computers where a heap ran out to Set-DesktopHeap by their name' {
+        $ExhaustedWhatIf | Should -BeLike '*Set the non-interactive desktop heap from 768 KB to 4096 KB" on target "127.0.0.3"*'
+        $ExhaustedWhatIf | Should -Not -BeLike '*on target "127.0.0.4"*'
+        $AfterExhausted | Should -Be @(($Typical -f '1024,3072,768'), ($Typical -f '1024,3072,768'))
+    }
+
     It 'opens the sessions for all names in one call, with the credential given' {
-        Should -Invoke -ModuleName Morvanta New-PSSession -Times 3 -Exactly -Scope Describe
+        Should -Invoke -ModuleName Morvanta New-PSSession -Times 5 -Exactly -Scope Describe
         Should -Invoke -ModuleName Morvanta New-PSSession -Times 1 -Exactly -Scope Describe -ParameterFilter { $null -ne $Credential -and $Credential.UserName -eq 'fleet-admin' }
-        $Opened.Count | Should -Be 6
+        $Opened.Count | Should -Be 9
     }
 
     It 'removes the sessions it opened, whatever failed' {
-        @($Opened | Where-Object State -NE 'Closed').Count | Should -Be 0
+        @($Opened | Where-Object State -NE 'Closed' | ForEach-Object { "$($_.ComputerName) $($_.State) $($_.Id)" }) | Should -Be @()
     }
 }
 

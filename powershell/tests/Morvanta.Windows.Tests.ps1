@@ -35,6 +35,19 @@ BeforeAll {
 
     $script:Heap = @(Get-DesktopHeap -ErrorVariable readErrors)
     $script:ReadErrors = @($readErrors)
+    # The tests' own wevtapi.dll in place of Wine's, whose query reads
+    # nothing, serving a log in which a desktop heap ran out.
+    $system = [System.Environment]::SystemDirectory
+    Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll') -Destination (Join-Path $system 'wevtapi.dll.wine')
+    try {
+        Copy-Item -LiteralPath $env:MORVANTA_EVENT_LOG -Destination (Join-Path $system 'wevtapi.dll')
+        Set-Content -LiteralPath (Join-Path $system 'wevtapi.events') -Value '-30|Win32k|244|', '-40|Application Popup|26|agent.exe - Application Error|(0xc0000142)', '-50|Win32k|1046|'
+        $script:Logged = @(Get-DesktopHeap)
+    }
+    finally {
+        Remove-Item -LiteralPath (Join-Path $system 'wevtapi.events')
+        Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll.wine') -Destination (Join-Path $system 'wevtapi.dll') -Force
+    }
     $script:EmptyNames = @($null, '' | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable emptyErrors)
     $script:EmptyErrors = @($emptyErrors)
 
@@ -72,6 +85,18 @@ Describe 'Windows: this computer' {
         $Heap[0].InEffectInteractiveKb | Should -BeNullOrEmpty
         $Heap[0].RestartPending | Should -BeNullOrEmpty
         $Heap[0].InEffectUnknownReason | Should -BeLike 'the sizes in effect are unknown: *'
+    }
+
+    It 'tells whether a desktop heap ran out: unknown with the reason under Wine, else from the log' {
+        $Heap[0].HeapExhausted | Should -BeNullOrEmpty
+        $Heap[0].StartFailures | Should -BeNullOrEmpty
+        $Heap[0].SinceStartUnknownReason | Should -Be 'the events since the last start are unknown: the System log could not be queried.'
+        $Logged.Count | Should -Be 1
+        $Logged[0].HeapExhausted | Should -BeTrue
+        @($Logged[0].HeapAllocationFailures, $Logged[0].DesktopCreationFailures, $Logged[0].SizesRejected, $Logged[0].StartFailures) | Should -Be @(0, 1, 1, 1)
+        $Logged[0].StartFailurePrograms | Should -Be 'agent.exe'
+        $Logged[0].LastHeapExhaustion.Kind | Should -Be 'Utc'
+        $Logged[0].SinceStartUnknownReason | Should -BeNullOrEmpty
     }
 
     It 'takes only null or empty names as errors, never as this computer' {

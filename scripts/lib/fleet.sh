@@ -149,6 +149,7 @@ run_module_tests() {
     fleet_start 7
     MORVANTA_MODULE=$MODULE_STAGE/Morvanta.psd1 MORVANTA_FLEET=$FLEET_DIR \
         MORVANTA_DACL_HELPER=$MORVANTA_ROOT/build/win-x86_64/bin/SubsystemsKeyDacl.exe \
+        MORVANTA_EVENT_LOG=$MORVANTA_ROOT/build/win-x86_64/bin/EventLogStandIn.dll \
         "$PWSH" -NoProfile -NonInteractive -File powershell/tests/Invoke-ModuleTests.ps1 -PesterManifest "$PESTER_PSD1" || rc=$?
     fleet_stop
     trap - EXIT

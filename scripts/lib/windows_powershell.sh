@@ -43,7 +43,8 @@ run_windows_module_tests() {
         export WINEDLLOVERRIDES=mshtml= DOTNET_EnableWriteXorExecute=0
         MORVANTA_MODULE=$(windows_path "$1/Morvanta.psd1")
         MORVANTA_DACL_HELPER=$(windows_path build/win-x86_64/bin/SubsystemsKeyDacl.exe)
-        export MORVANTA_MODULE MORVANTA_DACL_HELPER
+        MORVANTA_EVENT_LOG=$(windows_path build/win-x86_64/bin/EventLogStandIn.dll)
+        export MORVANTA_MODULE MORVANTA_DACL_HELPER MORVANTA_EVENT_LOG
         local rc=0 log=build/windows-powershell/run.log
         # The console host needs a console: script gives it a terminal.
         timeout 900 script -qec "stty cols 200; $WINE $WINDOWS_PWSH/pwsh.exe -NoProfile -NonInteractive -ExecutionPolicy RemoteSigned \

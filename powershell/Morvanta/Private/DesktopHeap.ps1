@@ -11,8 +11,9 @@ function ConvertTo-DesktopHeap {
     $reason = $null
     if ($null -eq $inEffect) {
         $inEffect = [pscustomobject]@{ sharedKb = $null; interactiveKb = $null; nonInteractiveKb = $null }
-        $reason = Get-ProgramSentence -Text $Run.Error
+        $reason = Get-ProgramSentence -Text $Run.Error -Lead 'the sizes in effect are unknown: '
     }
+    $events = ConvertTo-HeapEventSummary -SinceStart $status.sinceStart -ErrorText $Run.Error
     [pscustomobject]@{
         PSTypeName               = 'Morvanta.DesktopHeap'
         ComputerName             = $ComputerName
@@ -24,7 +25,53 @@ function ConvertTo-DesktopHeap {
         InEffectNonInteractiveKb = ConvertTo-Size $inEffect.nonInteractiveKb
         RestartPending           = $status.restartPending
         InEffectUnknownReason    = $reason
+        HeapExhausted            = $events.HeapExhausted
+        HeapAllocationFailures   = $events.HeapAllocationFailures
+        DesktopCreationFailures  = $events.DesktopCreationFailures
+        SizesRejected            = $events.SizesRejected
+        StartFailures            = $events.StartFailures
+        LastHeapExhaustion       = $events.LastHeapExhaustion
+        StartFailurePrograms     = $events.StartFailurePrograms
+        SinceStartUnknownReason  = $events.SinceStartUnknownReason
     }
+}
+
+# What the System log holds since the start, flat; all $null but the reason
+# when the program could not read it.
+function ConvertTo-HeapEventSummary {
+    [CmdletBinding()]
+    param([AllowNull()] [object] $SinceStart, [AllowNull()] [AllowEmptyString()] [string] $ErrorText)
+    if ($null -eq $SinceStart) {
+        return [pscustomobject]@{
+            HeapExhausted = $null; HeapAllocationFailures = $null; DesktopCreationFailures = $null; SizesRejected = $null
+            StartFailures = $null; LastHeapExhaustion = $null; StartFailurePrograms = $null
+            SinceStartUnknownReason = Get-ProgramSentence -Text $ErrorText -Lead 'the events since the last start are unknown: '
+        }
+    }
+    $exhaustions = @(@($SinceStart.heapAllocationFailed.last, $SinceStart.desktopCreationFailed.last) |
+            Where-Object { $null -ne $_ } | ForEach-Object { ConvertTo-UtcTime $_ } | Sort-Object -Descending)
+    $programs = @($SinceStart.startFailures.programs)
+    [pscustomobject]@{
+        HeapExhausted           = ($SinceStart.heapAllocationFailed.count + $SinceStart.desktopCreationFailed.count) -gt 0
+        HeapAllocationFailures  = [uint32]$SinceStart.heapAllocationFailed.count
+        DesktopCreationFailures = [uint32]$SinceStart.desktopCreationFailed.count
+        SizesRejected           = [uint32]$SinceStart.sizesRejected.count
+        StartFailures           = [uint32]$SinceStart.startFailures.count
+        LastHeapExhaustion      = if ($exhaustions.Count -gt 0) { $exhaustions[0] } else { $null }
+        StartFailurePrograms    = if ($programs.Count -gt 0) { $programs -join ', ' } else { $null }
+        SinceStartUnknownReason = $null
+    }
+}
+
+# A time of the JSON as a UTC [datetime]: PowerShell 7 gives it as a
+# [datetime] already, Windows PowerShell as its text.
+function ConvertTo-UtcTime {
+    param([Parameter(Mandatory = $true)] [object] $Value)
+    if ($Value -is [datetime]) {
+        return $Value.ToUniversalTime()
+    }
+    [datetime]::ParseExact([string]$Value, "yyyy-MM-dd'T'HH:mm:ss'Z'", [System.Globalization.CultureInfo]::InvariantCulture,
+        [System.Globalization.DateTimeStyles]::AssumeUniversal -bor [System.Globalization.DateTimeStyles]::AdjustToUniversal)
 }
 
 function ConvertTo-Size {

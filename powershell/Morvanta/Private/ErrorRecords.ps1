@@ -13,15 +13,20 @@ function New-MorvantaErrorRecord {
     New-Object System.Management.Automation.ErrorRecord -ArgumentList $exception, $ErrorId, $Category, $TargetObject
 }
 
-# The program's own sentence, without its name in front.
+# The program's own sentence, without its name in front: its first line, or
+# the first that begins with Lead.
 function Get-ProgramSentence {
     [CmdletBinding()]
     [OutputType([string])]
-    param([AllowNull()] [AllowEmptyString()] [string] $Text)
+    param([AllowNull()] [AllowEmptyString()] [string] $Text, [string] $Lead = '')
     if ([string]::IsNullOrWhiteSpace($Text)) {
         return $null
     }
-    $sentence = ($Text.Trim() -split '\r?\n')[0]
+    $sentence = @($Text.Trim() -split '\r?\n' | Where-Object { $_.StartsWith("MorvantaCli: $Lead") -or $_.StartsWith($Lead) } | Select-Object -First 1)
+    if ($sentence.Count -eq 0) {
+        return $null
+    }
+    $sentence = $sentence[0]
     if ($sentence.StartsWith('MorvantaCli: ')) {
         $sentence = $sentence.Substring('MorvantaCli: '.Length)
     }

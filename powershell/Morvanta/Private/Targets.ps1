@@ -90,7 +90,7 @@ function Open-MorvantaSession {
     }
     catch {
         if ($sessions.Count -gt 0) {
-            Remove-PSSession -Session $sessions
+            Remove-PSSession -Session $sessions -WhatIf:$false -Confirm:$false
         }
         throw
     }
@@ -156,12 +156,13 @@ function Select-ReachableTarget {
     }
 }
 
-# Removes the sessions this call opened, and only those.
+# Removes the sessions this call opened, and only those: under -WhatIf too,
+# which would otherwise reach Remove-PSSession and leave them open.
 function Close-MorvantaSession {
     [CmdletBinding()]
     param([Parameter(Mandatory = $true)] [AllowEmptyCollection()] [object[]] $Target)
     $opened = @($Target | Where-Object { $_.Opened } | ForEach-Object { $_.Session })
     if ($opened.Count -gt 0) {
-        Remove-PSSession -Session $opened
+        Remove-PSSession -Session $opened -WhatIf:$false -Confirm:$false
     }
 }

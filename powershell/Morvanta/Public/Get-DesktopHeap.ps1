@@ -15,6 +15,16 @@ function Get-DesktopHeap {
     RestartPending is $true when a size differs between the two, $false when all
     agree, and $null when that cannot be told.
 
+    What the System log holds since Windows started comes with them: HeapExhausted
+    is $true when Windows logged that a desktop heap ran out (event 243) or that a
+    desktop could not be created for lack of room for its heap (event 244), and
+    $false when it logged neither. HeapAllocationFailures, DesktopCreationFailures,
+    SizesRejected (event 1046) and StartFailures (programs that failed to start with
+    0xC0000142) are the counts, LastHeapExhaustion the time of the last 243 or 244
+    (UTC), StartFailurePrograms the names of those programs, the newest first. When
+    the log cannot be read (an account that may not read the System log, Windows
+    before Vista), all of these are $null and SinceStartUnknownReason says why.
+
     The program is carried to each computer with the call, written into a new
     folder under that computer's temporary folder, run, and removed again; nothing
     is installed. A computer that fails gives one error, with the computer's name
@@ -45,6 +55,12 @@ function Get-DesktopHeap {
 
     Reads every server in the domain and shows those that still run with other sizes
     than those configured.
+
+    .EXAMPLE
+    Get-Content .\agents.txt | Get-DesktopHeap | Where-Object HeapExhausted | Set-DesktopHeap -NonInteractiveKb 4096 -WhatIf
+
+    Finds the build agents on which a desktop heap ran out since Windows started,
+    and shows how their non-interactive heap would be raised to 4096 KB.
 
     .EXAMPLE
     Get-Content .\hosts.txt | Get-DesktopHeap -Credential (Get-Credential) | Export-Csv .\heaps.csv -NoTypeInformation
