@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_event_log.h"
 #include "machine_state.h"
 #include "subsystem_process.h"
 
@@ -39,15 +40,19 @@ SystemFunction GuardedSystemLookup(LPCWSTR pszModule, LPCSTR pszName)
 }
 
 class AdvapiGuardListener : public testing::EmptyTestEventListener {
+    // The event log is only read, and reading changes nothing: its binding
+    // goes back to the real lookup, so that no test inherits another's fake.
     void OnTestStart(const testing::TestInfo &) override
     {
         ResetAdvapiBinding();
         ResetProcessBinding();
+        RemoveFakeEventLog();
     }
     void OnTestEnd(const testing::TestInfo &) override
     {
         ResetAdvapiBinding();
         ResetProcessBinding();
+        RemoveFakeEventLog();
     }
 };
 
