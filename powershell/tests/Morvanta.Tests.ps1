@@ -104,8 +104,11 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         @($lines | Where-Object { $_ -match '^127\.0\.0\.3 ' })[0] | Should -Match ' True\s*$'
     }
 
-    It 'reads the times of Windows PowerShell, which gives them as text, as UTC' {
-        $time = InModuleScope Morvanta { ConvertTo-UtcTime -Value '2026-12-09T14:02:11Z' }
+    It 'reads a time given <How> as UTC' -ForEach @(
+        @{ How = 'as text, by Windows PowerShell'; Value = '2026-12-09T14:02:11Z' }
+        @{ How = 'in local time'; Value = [datetime]::new(2026, 12, 9, 14, 2, 11, [System.DateTimeKind]::Utc).ToLocalTime() }
+    ) {
+        $time = InModuleScope Morvanta -Parameters @{ Value = $Value } { param($Value) ConvertTo-UtcTime -Value $Value }
         $time.Kind | Should -Be 'Utc'
         $time | Should -Be ([datetime]::new(2026, 12, 9, 14, 2, 11, [System.DateTimeKind]::Utc))
     }
