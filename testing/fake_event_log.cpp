@@ -1,6 +1,8 @@
 // A System log behind the event log binding.
 #include "fake_event_log.h"
 
+#include <stdio.h>
+
 #include <set>
 
 #include "system_log.h"
@@ -178,6 +180,24 @@ BOOL WINAPI FakeEvtClose(EVT_HANDLE hObject)
     s_openHandles.erase(reinterpret_cast<ULONG_PTR>(hObject));
     g_fakeEventLog.openHandles--;
     return TRUE;
+}
+
+std::string LogTimeText(ULONGLONG time, bool json)
+{
+    FILETIME fileTime = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    SYSTEMTIME utc = {};
+    char szText[32] = {};
+    FileTimeToSystemTime(&fileTime, &utc);
+    snprintf(szText,
+             sizeof szText,
+             json ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u UTC",
+             utc.wYear,
+             utc.wMonth,
+             utc.wDay,
+             utc.wHour,
+             utc.wMinute,
+             utc.wSecond);
+    return szText;
 }
 
 static ULONGLONG Now()

@@ -52,6 +52,10 @@ extern FakeEventLog g_fakeEventLog;
 void InstallFakeEventLog();
 void RemoveFakeEventLog();
 
+// A time of the log in UTC as the status report writes it:
+// "2026-12-09T14:02:11Z" for JSON, "2026-12-09 14:02:11 UTC" for a person.
+std::string LogTimeText(ULONGLONG time, bool json);
+
 // The fake's functions, as the stand-in wevtapi.dll exports them.
 EVT_HANDLE WINAPI FakeEvtQuery(EVT_HANDLE hSession, LPCWSTR pszPath, LPCWSTR pszQuery, DWORD dwFlags);
 BOOL WINAPI

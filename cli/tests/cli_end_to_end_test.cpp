@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string.h>
 
 #include <memory>
 #include <string>
 
+#include "fake_event_log.h"
 #include "machine_state.h"
 #include "morvanta_windows.h"
 
@@ -237,24 +237,10 @@ LONGLONG StartSeconds()
     return static_cast<LONGLONG>(nowTime / 10000000 - GetTickCount64() / 1000);
 }
 
-// A time of the log as the report gives it, in JSON or for a person.
+// A time of the log, in seconds since 1601, as the report gives it.
 std::string UtcText(LONGLONG seconds, bool json)
 {
-    ULONGLONG time = static_cast<ULONGLONG>(seconds) * 10000000;
-    FILETIME fileTime = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-    SYSTEMTIME utc = {};
-    char szText[32] = {};
-    FileTimeToSystemTime(&fileTime, &utc);
-    snprintf(szText,
-             sizeof szText,
-             json ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u UTC",
-             utc.wYear,
-             utc.wMonth,
-             utc.wDay,
-             utc.wHour,
-             utc.wMinute,
-             utc.wSecond);
-    return szText;
+    return LogTimeText(static_cast<ULONGLONG>(seconds) * 10000000, json);
 }
 
 // The start in a report becomes START when it lies within three seconds of

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-
 #include <string>
 #include <vector>
 
@@ -120,25 +118,6 @@ TEST_F(CliProgram, WriteFailuresThatCannotBeCausedFromOutside)
     }
 }
 
-// A time of the fake log as the JSON gives it.
-std::string JsonTime(ULONGLONG time)
-{
-    FILETIME fileTime = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-    SYSTEMTIME utc = {};
-    char szText[32] = {};
-    FileTimeToSystemTime(&fileTime, &utc);
-    snprintf(szText,
-             sizeof szText,
-             "%04u-%02u-%02uT%02u:%02u:%02uZ",
-             utc.wYear,
-             utc.wMonth,
-             utc.wDay,
-             utc.wHour,
-             utc.wMinute,
-             utc.wSecond);
-    return szText;
-}
-
 TEST_F(CliProgram, StatusOfWhatWineCannotShow)
 {
     const char kConfigured[] = "{\"configured\":{\"sharedKb\":1024,\"interactiveKb\":3072,\"nonInteractiveKb\":512},";
@@ -148,11 +127,11 @@ TEST_F(CliProgram, StatusOfWhatWineCannotShow)
     // A name from the log goes into the JSON escaped, whatever it holds.
     const ULONGLONG start = g_fakeEventLog.startTime;
     const std::string sinceStart =
-        "\"sinceStart\":{\"start\":\"" + JsonTime(start) +
+        "\"sinceStart\":{\"start\":\"" + LogTimeText(start, true) +
         "\",\"heapAllocationFailed\":{\"count\":0,\"last\":null},\"desktopCreationFailed\":{\"count\":0,\"last\":"
         "null},\"sizesRejected\":{\"count\":1,\"last\":\"" +
-        JsonTime(start + 70 * 10000000ull) + "\"},\"startFailures\":{\"count\":1,\"last\":\"" +
-        JsonTime(start + 80 * 10000000ull) + "\",\"programs\":[\"say \\\"hi\\\"\\\\.exe\"]}}";
+        LogTimeText(start + 70 * 10000000ull, true) + "\"},\"startFailures\":{\"count\":1,\"last\":\"" +
+        LogTimeText(start + 80 * 10000000ull, true) + "\",\"programs\":[\"say \\\"hi\\\"\\\\.exe\"]}}";
     const struct {
         const char *name;
         void (*pfnChange)();
