@@ -118,7 +118,6 @@ static void FormatEventTime(ULONGLONG time, bool json, WCHAR (&szTime)[kEventTim
 
 static void AppendJsonTally(WCHAR (&szLine)[kReportLineChars], const WCHAR *pszKey, const HeapEventTally &tally)
 {
-    WCHAR szTime[kEventTimeChars] = {};
     Append(szLine, L",\"");
     Append(szLine, pszKey);
     Append(szLine, L"\":{\"count\":");
@@ -127,6 +126,7 @@ static void AppendJsonTally(WCHAR (&szLine)[kReportLineChars], const WCHAR *pszK
     if (tally.count == 0) {
         Append(szLine, L"null");
     } else {
+        WCHAR szTime[kEventTimeChars] = {};
         FormatEventTime(tally.lastTime, true, szTime);
         Append(szLine, L"\"");
         Append(szLine, szTime);
@@ -141,11 +141,11 @@ static void WriteJsonEvents(const HeapEventsSinceStart *pEvents)
     static const WCHAR *const kKeys[] = {
         L"heapAllocationFailed", L"desktopCreationFailed", L"sizesRejected", L"startFailures"};
     WCHAR szLine[kReportLineChars] = L",\"sinceStart\":";
-    WCHAR szTime[kEventTimeChars] = {};
     if (pEvents == NULL) {
         WriteText(STD_OUTPUT_HANDLE, {szLine, L"null"});
         return;
     }
+    WCHAR szTime[kEventTimeChars] = {};
     FormatEventTime(pEvents->startTime, true, szTime);
     WriteText(STD_OUTPUT_HANDLE, {szLine, L"{\"start\":\"", szTime, L"\""});
     for (int kind = 0; kind < kHeapEventKinds; kind++) {

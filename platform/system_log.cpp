@@ -26,11 +26,11 @@ EventLogFunction LookupEventLogFunction(LPCWSTR pszModule, LPCSTR pszName)
     // wevtapi is no known DLL: a full path keeps the loader from taking a
     // wevtapi.dll that lies beside the program or in the current folder.
     static HMODULE s_hWevtapi;
-    static bool s_loadTried;
     HMODULE hModule = NULL;
     if (lstrcmpiW(pszModule, L"wevtapi.dll") != 0) {
         hModule = GetModuleHandleW(pszModule);
     } else {
+        static bool s_loadTried;
         if (!s_loadTried) {
             WCHAR szPath[MAX_PATH] = {};
             UINT cchSystem = GetSystemDirectoryW(szPath, MAX_PATH);
@@ -129,6 +129,7 @@ static EventsStatus ReadPopup(EVT_HANDLE hUser, EVT_HANDLE hEvent, bool *pCounts
     if (pValues == NULL)
         return kEventsReadFailed;
     DWORD cData = cValues < kMaxPopupStrings ? cValues : kMaxPopupStrings;
+    // cppcheck-suppress knownConditionTrueFalse ; RenderValues has set cValues
     for (DWORD i = 0; i < cData; i++)
         data[i] = StringValue(pValues, cbValues, pValues[i]);
     *pCounts = ReadStartFailure(data, cData, szProgram);
@@ -140,7 +141,6 @@ static EventsStatus ReadEvent(EVT_HANDLE hSystem, EVT_HANDLE hUser, EVT_HANDLE h
 {
     DWORD cbValues = 0, cValues = 0;
     EVT_VARIANT *pValues = RenderValues(hSystem, hEvent, &cbValues, &cValues);
-    WCHAR szProgram[kProgramNameChars] = {};
     EventsStatus status = kEventsReadFailed;
     if (pValues == NULL)
         return kEventsReadFailed;
@@ -151,6 +151,7 @@ static EventsStatus ReadEvent(EVT_HANDLE hSystem, EVT_HANDLE hUser, EVT_HANDLE h
         const WCHAR *pszProvider = StringValue(pValues, cbValues, pValues[EvtSystemProviderName]);
         if (pszProvider != NULL) {
             HeapEventKind kind = ClassifyHeapEvent(pszProvider, pValues[EvtSystemEventID].UInt16Val);
+            WCHAR szProgram[kProgramNameChars] = {};
             bool counts = true;
             status = kEventsRead;
             if (kind == kStartFailure)
