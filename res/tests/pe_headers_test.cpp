@@ -1,9 +1,11 @@
 // The executables' headers: machine, subsystem, the shipped build's
 // hardening flags, and an import table that names only system DLLs (no C++ runtime DLLs, and no advapi32, which is
-// bound at first use).
+// bound at first use) and no function that Windows XP lacks.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <string.h>
 
 #include <algorithm>
 #include <set>
@@ -43,13 +45,16 @@ size_t RvaToOffset(const PeView &view, DWORD rva)
     return 0;
 }
 
-std::set<std::string> ImportedDlls(const PeView &view)
+// The DLLs the import table names, in lower case, and the functions it
+// imports from them by name.
+void ReadImports(const PeView &view, std::set<std::string> *pDlls, std::set<std::string> *pFunctions)
 {
+    const bool pe64 = view.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
     const IMAGE_DATA_DIRECTORY *pImports =
-        view.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
-            ? &reinterpret_cast<const IMAGE_NT_HEADERS64 *>(view.pNt32)->OptionalHeader.DataDirectory[1]
-            : &view.pNt32->OptionalHeader.DataDirectory[1];
-    std::set<std::string> names;
+        pe64 ? &reinterpret_cast<const IMAGE_NT_HEADERS64 *>(view.pNt32)->OptionalHeader.DataDirectory[1]
+             : &view.pNt32->OptionalHeader.DataDirectory[1];
+    const size_t cbThunk = pe64 ? 8 : 4;
+    const ULONGLONG byOrdinal = pe64 ? 0x8000000000000000ull : 0x80000000ull;
     size_t offset = RvaToOffset(view, pImports->VirtualAddress);
     for (; offset != 0 && offset + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= view.bytes.size();
          offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
@@ -59,10 +64,32 @@ std::set<std::string> ImportedDlls(const PeView &view)
             break;
         std::string name = reinterpret_cast<const char *>(view.bytes.data() + RvaToOffset(view, pDescriptor->Name));
         std::transform(name.begin(), name.end(), name.begin(), [](char ch) { return static_cast<char>(tolower(ch)); });
-        names.insert(name);
+        pDlls->insert(name);
+        DWORD thunks = pDescriptor->OriginalFirstThunk != 0 ? pDescriptor->OriginalFirstThunk : pDescriptor->FirstThunk;
+        for (size_t at = RvaToOffset(view, thunks); at != 0 && at + cbThunk <= view.bytes.size(); at += cbThunk) {
+            ULONGLONG thunk = 0;
+            memcpy(&thunk, view.bytes.data() + at, cbThunk);
+            if (thunk == 0)
+                break;
+            size_t function = (thunk & byOrdinal) != 0 ? 0 : RvaToOffset(view, static_cast<DWORD>(thunk));
+            if (function != 0 && function + 2 < view.bytes.size())
+                pFunctions->insert(reinterpret_cast<const char *>(view.bytes.data() + function + 2));
+        }
     }
-    return names;
 }
+
+// What Windows 2000 and XP lack, bound at run time instead, so that the
+// programs still start there and report what they cannot read.
+const char *const kBoundAtRunTime[] = {"GetTickCount64",
+                                       "QueryFullProcessImageNameW",
+                                       "IsWow64Process",
+                                       "NtQuerySystemInformation",
+                                       "NtQueryInformationProcess",
+                                       "EvtQuery",
+                                       "EvtNext",
+                                       "EvtRender",
+                                       "EvtCreateRenderContext",
+                                       "EvtClose"};
 
 // The dialog program and its console companion, and what each may import.
 const struct {
@@ -85,7 +112,13 @@ TEST(PeHeaders, MachineSubsystemAndImports)
             EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, view.magic);
         }
         EXPECT_EQ(program.subsystem, view.pNt32->OptionalHeader.Subsystem); // same offset in PE32+
-        EXPECT_EQ(program.imports, ImportedDlls(view));
+        std::set<std::string> dlls, functions;
+        ReadImports(view, &dlls, &functions);
+        EXPECT_EQ(program.imports, dlls);
+        EXPECT_LT(10u, functions.size()) << "the import table was not read";
+        for (const char *pszName : kBoundAtRunTime) {
+            EXPECT_EQ(0u, functions.count(pszName)) << pszName << " is imported: the program would not start on XP";
+        }
     }
 }
 
