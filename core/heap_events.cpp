@@ -9,8 +9,7 @@ static const WideChar kStartFailureStatus[] = WIDE_TEXT("0xc0000142");
 static size_t TextLength(const WideChar *psz)
 {
     size_t cch = 0;
-    while (psz[cch] != 0)
-        cch++;
+    BoundedLength(psz, kMaxBoundedChars, &cch);
     return cch;
 }
 
