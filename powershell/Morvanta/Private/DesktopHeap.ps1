@@ -13,8 +13,7 @@ function ConvertTo-DesktopHeap {
         $inEffect = [pscustomobject]@{ sharedKb = $null; interactiveKb = $null; nonInteractiveKb = $null }
         $reason = Get-ProgramSentence -Text $Run.Error -Lead 'the sizes in effect are unknown: '
     }
-    $events = ConvertTo-HeapEventSummary -SinceStart $status.sinceStart -ErrorText $Run.Error
-    [pscustomobject]@{
+    $heap = [ordered]@{
         PSTypeName               = 'Morvanta.DesktopHeap'
         ComputerName             = $ComputerName
         SharedKb                 = ConvertTo-Size $status.configured.sharedKb
@@ -25,42 +24,42 @@ function ConvertTo-DesktopHeap {
         InEffectNonInteractiveKb = ConvertTo-Size $inEffect.nonInteractiveKb
         RestartPending           = $status.restartPending
         InEffectUnknownReason    = $reason
-        HeapExhausted            = $events.HeapExhausted
-        HeapAllocationFailures   = $events.HeapAllocationFailures
-        DesktopCreationFailures  = $events.DesktopCreationFailures
-        SizesRejected            = $events.SizesRejected
-        StartFailures            = $events.StartFailures
-        LastHeapExhaustion       = $events.LastHeapExhaustion
-        StartFailurePrograms     = $events.StartFailurePrograms
-        SinceStartUnknownReason  = $events.SinceStartUnknownReason
     }
+    $events = ConvertTo-HeapEventProperty -SinceStart $status.sinceStart -ErrorText $Run.Error
+    foreach ($name in $events.Keys) {
+        $heap[$name] = $events[$name]
+    }
+    [pscustomobject]$heap
 }
 
-# What the System log holds since the start, flat; all $null but the reason
-# when the program could not read it.
-function ConvertTo-HeapEventSummary {
+# What the System log holds since the start, as flat properties; all $null
+# but the reason when the program could not read it.
+function ConvertTo-HeapEventProperty {
     [CmdletBinding()]
     param([AllowNull()] [object] $SinceStart, [AllowNull()] [AllowEmptyString()] [string] $ErrorText)
+    $events = [ordered]@{
+        HeapExhausted = $null; HeapAllocationFailures = $null; DesktopCreationFailures = $null; SizesRejected = $null
+        StartFailures = $null; LastHeapExhaustion = $null; StartFailurePrograms = $null; SinceStartUnknownReason = $null
+    }
     if ($null -eq $SinceStart) {
-        return [pscustomobject]@{
-            HeapExhausted = $null; HeapAllocationFailures = $null; DesktopCreationFailures = $null; SizesRejected = $null
-            StartFailures = $null; LastHeapExhaustion = $null; StartFailurePrograms = $null
-            SinceStartUnknownReason = Get-ProgramSentence -Text $ErrorText -Lead 'the events since the last start are unknown: '
-        }
+        $events.SinceStartUnknownReason = Get-ProgramSentence -Text $ErrorText -Lead 'the events since the last start are unknown: '
+        return $events
     }
     $exhaustions = @(@($SinceStart.heapAllocationFailed.last, $SinceStart.desktopCreationFailed.last) |
             Where-Object { $null -ne $_ } | ForEach-Object { ConvertTo-UtcTime $_ } | Sort-Object -Descending)
     $programs = @($SinceStart.startFailures.programs)
-    [pscustomobject]@{
-        HeapExhausted           = ($SinceStart.heapAllocationFailed.count + $SinceStart.desktopCreationFailed.count) -gt 0
-        HeapAllocationFailures  = [uint32]$SinceStart.heapAllocationFailed.count
-        DesktopCreationFailures = [uint32]$SinceStart.desktopCreationFailed.count
-        SizesRejected           = [uint32]$SinceStart.sizesRejected.count
-        StartFailures           = [uint32]$SinceStart.startFailures.count
-        LastHeapExhaustion      = if ($exhaustions.Count -gt 0) { $exhaustions[0] } else { $null }
-        StartFailurePrograms    = if ($programs.Count -gt 0) { $programs -join ', ' } else { $null }
-        SinceStartUnknownReason = $null
+    $events.HeapExhausted = ($SinceStart.heapAllocationFailed.count + $SinceStart.desktopCreationFailed.count) -gt 0
+    $events.HeapAllocationFailures = [uint32]$SinceStart.heapAllocationFailed.count
+    $events.DesktopCreationFailures = [uint32]$SinceStart.desktopCreationFailed.count
+    $events.SizesRejected = [uint32]$SinceStart.sizesRejected.count
+    $events.StartFailures = [uint32]$SinceStart.startFailures.count
+    if ($exhaustions.Count -gt 0) {
+        $events.LastHeapExhaustion = $exhaustions[0]
     }
+    if ($programs.Count -gt 0) {
+        $events.StartFailurePrograms = $programs -join ', '
+    }
+    $events
 }
 
 # A time of the JSON as a UTC [datetime]: PowerShell 7 gives it as a
