@@ -8,7 +8,7 @@
     Description          = 'Reads and sets the desktop heap sizes (SharedSection= of the Windows subsystem command line) of many computers at once over PowerShell remoting, through MorvantaCli.exe.'
     PowerShellVersion    = '5.1'
     CompatiblePSEditions = @('Desktop', 'Core')
-    FunctionsToExport    = @('Get-DesktopHeap', 'Set-DesktopHeap')
+    FunctionsToExport    = @('Get-DesktopHeap', 'New-DesktopHeapRemediation', 'Set-DesktopHeap')
     CmdletsToExport      = @()
     VariablesToExport    = @()
     AliasesToExport      = @()
