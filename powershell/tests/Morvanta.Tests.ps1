@@ -416,10 +416,62 @@ Describe 'Windows PowerShell 5.1' {
         $manifest = Import-PowerShellDataFile -Path (Join-Path $PSScriptRoot '../Morvanta/Morvanta.psd1')
         $manifest.PowerShellVersion | Should -Be '5.1'
         $manifest.CompatiblePSEditions | Should -Be @('Desktop', 'Core')
-        $manifest.FunctionsToExport | Should -Be @('Get-DesktopHeap', 'Set-DesktopHeap')
+        $manifest.FunctionsToExport | Should -Be @('Get-DesktopHeap', 'New-DesktopHeapRemediation', 'Set-DesktopHeap')
     }
 
-    It 'has help with examples for <Command>' -ForEach @(@{ Command = 'Get-DesktopHeap' }, @{ Command = 'Set-DesktopHeap' }) {
+    It 'has help with examples for <Command>' -ForEach @(@{ Command = 'Get-DesktopHeap' }, @{ Command = 'Set-DesktopHeap' }, @{ Command = 'New-DesktopHeapRemediation' }) {
         @((Get-Help $Command -Examples).examples.example).Count | Should -BeGreaterThan 1
+    }
+}
+
+Describe 'New-DesktopHeapRemediation' {
+    BeforeAll {
+        $folder = Join-Path $TestDrive 'made/here'
+        $script:Made = @(New-DesktopHeapRemediation -NonInteractiveKb 4096 -Engine ConfigurationManager -Path $folder)
+        $script:Texts = @($Made | ForEach-Object { [System.IO.File]::ReadAllText($_.FullName) })
+        Set-Content -LiteralPath $Made[1].FullName -Value 'kept'
+        Remove-Item -LiteralPath $Made[0].FullName
+        $script:Refused = @(New-DesktopHeapRemediation -NonInteractiveKb 4096 -Path $folder -ErrorAction SilentlyContinue -ErrorVariable refusals)
+        $script:Refusals = @($refusals)
+        $script:Kept = @(Get-ChildItem -LiteralPath $folder | ForEach-Object { "$($_.Name) $(Get-Content -LiteralPath $_.FullName)" })
+        $script:Forced = @(New-DesktopHeapRemediation -InteractiveKb 20480 -Path $folder -Force)
+        $script:ForcedText = [System.IO.File]::ReadAllText($Forced[1].FullName)
+        New-DesktopHeapRemediation -NonInteractiveKb 4096 -Path (Join-Path $TestDrive 'what-if') -WhatIf
+        $programs = Join-Path (Split-Path -Path $env:MORVANTA_MODULE) 'bin'
+        $script:Hashes = @('x86', 'x64' | ForEach-Object { (Get-FileHash -Algorithm SHA256 -LiteralPath (Join-Path $programs "$_/MorvantaCli.exe")).Hash })
+    }
+
+    It 'writes both scripts into a folder it makes, and gives back their files' {
+        @($Made | ForEach-Object { "$($_.GetType().Name) $($_.Name)" }) | Should -Be @('FileInfo Detect-DesktopHeap.ps1', 'FileInfo Remediate-DesktopHeap.ps1')
+        $Texts[0] | Should -Match "(?m)^\`$Action = 'Detect'\r\n"
+        $Texts[1] | Should -Match "(?m)^\`$Action = 'Remediate'\r\n"
+        $Texts -match "\`$Engine = 'ConfigurationManager'\r\n\`$WantedInteractiveKb = 0\r\n\`$WantedNonInteractiveKb = 4096\r\n" | Should -HaveCount 2
+        $Texts -match "x86 = '$($Hashes[0])'\r\n    x64 = '$($Hashes[1])'" | Should -HaveCount 2
+    }
+
+    It 'replaces nothing without -Force: an error naming the file, nothing written' {
+        $Refused.Count | Should -Be 0
+        @($Refusals | ForEach-Object { "$($_.FullyQualifiedErrorId) $($_.CategoryInfo.Category) $(Split-Path -Leaf $_.TargetObject)" }) | Should -Be @('ScriptExists,New-DesktopHeapRemediation ResourceExists Remediate-DesktopHeap.ps1')
+        $Kept | Should -Be @('Remediate-DesktopHeap.ps1 kept')
+    }
+
+    It 'replaces both with -Force' {
+        $Forced.Count | Should -Be 2
+        $ForcedText | Should -Match "\`$Engine = 'Intune'\r\n\`$WantedInteractiveKb = 20480\r\n\`$WantedNonInteractiveKb = 0\r\n"
+    }
+
+    It 'writes nothing with -WhatIf, not even the folder' {
+        Join-Path $TestDrive 'what-if' | Should -Not -Exist
+    }
+
+    It 'refuses <Name> with the error of Set-DesktopHeap' -ForEach @(
+        @{ Name = 'no size'; Arguments = @{}; ErrorId = 'NoSizeGiven' }
+        @{ Name = 'a size of 0'; Arguments = @{ NonInteractiveKb = 0 }; ErrorId = 'ParameterArgumentValidationError' }
+        @{ Name = 'a size past 32 bits'; Arguments = @{ InteractiveKb = 4294967296 }; ErrorId = 'ParameterArgumentTransformationError' }
+    ) {
+        $errors = foreach ($command in 'New-DesktopHeapRemediation', 'Set-DesktopHeap') {
+            try { & $command @Arguments -WhatIf; 'nothing' } catch { $_.FullyQualifiedErrorId -replace ',.*$' }
+        }
+        $errors | Should -Be @($ErrorId, $ErrorId)
     }
 }

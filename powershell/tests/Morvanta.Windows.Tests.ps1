@@ -12,9 +12,24 @@ BeforeAll {
             throw "The DACL helper refused ($LASTEXITCODE): not under Wine, or the key is missing."
         }
     }
-    function Set-TestValue([string] $Sizes) {
+    function Set-TestValue([string] $Sizes, [string] $Text = ($Typical -f $Sizes), [Microsoft.Win32.RegistryValueKind] $Kind = 'ExpandString') {
         $key = [Microsoft.Win32.Registry]::LocalMachine.CreateSubKey($KeyPath)
-        try { $key.SetValue('Windows', ($Typical -f $Sizes), [Microsoft.Win32.RegistryValueKind]::ExpandString) } finally { $key.Dispose() }
+        try { $key.SetValue('Windows', $Text, $Kind) } finally { $key.Dispose() }
+    }
+    # Runs Script with the tests' own wevtapi.dll in place of Wine's, whose
+    # query reads nothing, serving the events given.
+    function Use-EventLogStandIn([string[]] $Line, [scriptblock] $Script) {
+        $system = [System.Environment]::SystemDirectory
+        Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll') -Destination (Join-Path $system 'wevtapi.dll.wine')
+        try {
+            Copy-Item -LiteralPath $env:MORVANTA_EVENT_LOG -Destination (Join-Path $system 'wevtapi.dll')
+            Set-Content -LiteralPath (Join-Path $system 'wevtapi.events') -Value $Line
+            & $Script
+        }
+        finally {
+            Remove-Item -LiteralPath (Join-Path $system 'wevtapi.events')
+            Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll.wine') -Destination (Join-Path $system 'wevtapi.dll') -Force
+        }
     }
     # The value as stored: its kind and its text, unexpanded.
     function Get-TestValue {
@@ -35,18 +50,9 @@ BeforeAll {
 
     $script:Heap = @(Get-DesktopHeap -ErrorVariable readErrors)
     $script:ReadErrors = @($readErrors)
-    # The tests' own wevtapi.dll in place of Wine's, whose query reads
-    # nothing, serving a log in which a desktop heap ran out.
-    $system = [System.Environment]::SystemDirectory
-    Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll') -Destination (Join-Path $system 'wevtapi.dll.wine')
-    try {
-        Copy-Item -LiteralPath $env:MORVANTA_EVENT_LOG -Destination (Join-Path $system 'wevtapi.dll')
-        Set-Content -LiteralPath (Join-Path $system 'wevtapi.events') -Value '-30|Win32k|244|', '-40|Application Popup|26|agent.exe - Application Error|(0xc0000142)', '-50|Win32k|1046|'
+    # A log in which a desktop heap ran out.
+    Use-EventLogStandIn '-30|Win32k|244|', '-40|Application Popup|26|agent.exe - Application Error|(0xc0000142)', '-50|Win32k|1046|' {
         $script:Logged = @(Get-DesktopHeap)
-    }
-    finally {
-        Remove-Item -LiteralPath (Join-Path $system 'wevtapi.events')
-        Move-Item -LiteralPath (Join-Path $system 'wevtapi.dll.wine') -Destination (Join-Path $system 'wevtapi.dll') -Force
     }
     $script:EmptyNames = @($null, '' | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable emptyErrors)
     $script:EmptyErrors = @($emptyErrors)
@@ -137,5 +143,137 @@ Describe 'Windows: this computer' {
 
     It 'leaves no folder in the temporary folder' {
         $Left.Count | Should -Be 0
+    }
+}
+
+Describe 'Remediation scripts, each run as the engines run it' {
+    BeforeAll {
+        # A new PowerShell without a profile for each script, as the engines
+        # start it; the value before and after with what it wrote.
+        function Invoke-EngineScript([string] $Path) {
+            $info = New-Object System.Diagnostics.ProcessStartInfo
+            $info.FileName = (Get-Process -Id $PID).Path
+            $info.Arguments = "-NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$Path`""
+            $info.UseShellExecute = $false
+            $info.RedirectStandardOutput = $true
+            $info.RedirectStandardError = $true
+            $before = Get-TestValue
+            $process = [System.Diagnostics.Process]::Start($info)
+            $output = $process.StandardOutput.ReadToEndAsync()
+            $errorText = $process.StandardError.ReadToEnd()
+            $process.WaitForExit()
+            [pscustomobject]@{
+                ExitCode = $process.ExitCode
+                Output   = @($output.Result -split '\r?\n' | Where-Object { $_ })
+                Error    = @($errorText -split '\r?\n' | Where-Object { $_ })
+                Before   = $before
+                After    = Get-TestValue
+            }
+        }
+        $script:Runs = @{}
+        $made = @{}
+        foreach ($engine in 'Intune', 'ConfigurationManager') {
+            $made[$engine] = @(New-DesktopHeapRemediation -NonInteractiveKb 4096 -Engine $engine -Path (Join-Path $TestDrive $engine))
+        }
+        $both = @(New-DesktopHeapRemediation -InteractiveKb 6144 -NonInteractiveKb 4096 -Path (Join-Path $TestDrive 'both'))
+        # One byte of the embedded 64-bit program changed: one letter of its base64.
+        $changed = Join-Path $TestDrive 'Remediate-Changed.ps1'
+        $lines = [System.IO.File]::ReadAllLines($made['Intune'][1].FullName)
+        $at = [array]::IndexOf($lines, "    x64 = @'") + 100
+        $lines[$at] = $lines[$at].Substring(0, 10) + [char](([int][char]'A') + ($lines[$at][10] -eq 'A')) + $lines[$at].Substring(11)
+        [System.IO.File]::WriteAllLines($changed, $lines)
+        $script:Changed = $lines[$at]
+
+        foreach ($engine in $made.Keys) {
+            $detect, $remediate = $made[$engine].FullName
+            Set-TestValue '1024,20480,768'
+            $Runs["$engine detects 768"] = Invoke-EngineScript $detect
+            $Runs["$engine raises 768"] = Invoke-EngineScript $remediate
+            $Runs["$engine detects 4096"] = Invoke-EngineScript $detect
+            Set-TestValue '1024,20480,20480'
+            $Runs["$engine detects 20480"] = Invoke-EngineScript $detect
+            $Runs["$engine keeps 20480"] = Invoke-EngineScript $remediate
+            Set-TestValue -Text '%SystemRoot%\system32\csrss.exe ObjectDirectory=\Windows Windows=On'
+            $Runs["$engine detects no SharedSection"] = Invoke-EngineScript $detect
+            $Runs["$engine raises no SharedSection"] = Invoke-EngineScript $remediate
+            Set-TestValue '1024,20480,768' -Kind String
+            $Runs["$engine detects REG_SZ"] = Invoke-EngineScript $detect
+            $Runs["$engine raises REG_SZ"] = Invoke-EngineScript $remediate
+            Set-TestValue '1024,20480,768'
+            Set-KeyDacl 'D:(D;;0x2;;;WD)(A;;KA;;;WD)'
+            try {
+                $Runs["$engine raises a key that denies writes"] = Invoke-EngineScript $remediate
+            }
+            finally {
+                Set-KeyDacl 'D:(A;;KA;;;WD)'
+            }
+        }
+        $Runs['a changed script'] = Invoke-EngineScript $changed
+        Set-TestValue '1024,3072'
+        $Runs['both raised'] = Invoke-EngineScript $both[1].FullName
+        Set-TestValue '1024,20480,4096'
+        Use-EventLogStandIn '-30|Win32k|244|', '-40|Win32k|243|', '-50|Win32k|243|' {
+            $Runs['events'] = Invoke-EngineScript $made['Intune'][0].FullName
+        }
+        Use-EventLogStandIn '-50|Win32k|1046|' {
+            $Runs['no events'] = Invoke-EngineScript $made['Intune'][0].FullName
+        }
+        $script:Left = @(Get-ChildItem -LiteralPath ([System.IO.Path]::GetTempPath()) -Filter 'Morvanta-*')
+
+        # The folder's access list, from the functions of a script as made.
+        $ast = [System.Management.Automation.Language.Parser]::ParseFile($made['Intune'][0].FullName, [ref]$null, [ref]$null)
+        $functions = $ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.FunctionDefinitionAst] }, $false)
+        . ([scriptblock]::Create(($functions | ForEach-Object { $_.Extent.Text }) -join "`n"))
+        $script:Sddl = (New-FolderSecurity).GetSecurityDescriptorSddlForm('Access')
+        $folder = New-ProtectedFolder -Parent $TestDrive
+        $script:FolderAccess = @((Get-Acl -LiteralPath $folder).Access | ForEach-Object { $_.IdentityReference.Value })
+        $script:PlainAccess = @((Get-Acl -LiteralPath (New-Item -ItemType Directory -Path (Join-Path $TestDrive 'plain')).FullName).Access | ForEach-Object { $_.IdentityReference.Value })
+    }
+
+    It '<Run>: exit code <ExitCode>, <Line>' -ForEach @(
+        foreach ($engine in 'Intune', 'ConfigurationManager') {
+            $intune = $engine -eq 'Intune'
+            $facts = 'non-interactive desktop heap {0} KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,{0}; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: unknown.'
+            $noSize = 'failed to get the current size of the desktop heap: the Windows value holds no SharedSection= desktop heap size that can be read.'
+            $regSz = 'failed to get the current size of the desktop heap: the Windows value is of type REG_SZ, not REG_EXPAND_SZ.'
+            @{ Run = "$engine detects 768"; ExitCode = [int]$intune; Line = @('NonCompliant: ', 'Not compliant: ')[$intune] + ($facts -f 768) }
+            @{ Run = "$engine raises 768"; ExitCode = 0; Line = 'Stored: the non-interactive desktop heap from 768 KB to 4096 KB; this takes effect at the next restart.'; Sizes = '1024,20480,4096' }
+            @{ Run = "$engine detects 4096"; ExitCode = 0; Line = @('Compliant', ('Compliant: ' + ($facts -f 4096)))[$intune] }
+            @{ Run = "$engine detects 20480"; ExitCode = 0; Line = @('Compliant', ('Compliant: ' + ($facts -f 20480)))[$intune] }
+            @{ Run = "$engine keeps 20480"; ExitCode = 0; Line = 'Already in place, nothing changed: ' + ($facts -f 20480) }
+            @{ Run = "$engine detects no SharedSection"; ExitCode = 1; Line = @('The sizes cannot be checked: ', 'Not compliant: the sizes cannot be checked: ')[$intune] + $noSize; ToError = -not $intune }
+            @{ Run = "$engine raises no SharedSection"; ExitCode = 1; Line = "Not stored: $noSize"; ToError = $true }
+            @{ Run = "$engine detects REG_SZ"; ExitCode = 1; Line = @('The sizes cannot be checked: ', 'Not compliant: the sizes cannot be checked: ')[$intune] + $regSz; ToError = -not $intune }
+            @{ Run = "$engine raises REG_SZ"; ExitCode = 1; Line = "Not stored: $regSz"; ToError = $true }
+            @{ Run = "$engine raises a key that denies writes"; ExitCode = 1; Line = 'Not stored: the non-interactive desktop heap stays 768 KB: an elevated administrator is needed to change the non-interactive desktop heap size.'; ToError = $true }
+        }
+        @{ Run = 'a changed script'; ExitCode = 1; Line = 'Not stored: the MorvantaCli.exe for x64 that this script carries does not match its SHA-256, so it was not started: the script was changed after it was made.'; ToError = $true }
+        @{ Run = 'both raised'; ExitCode = 0; Line = 'Stored: the interactive desktop heap from 3072 KB to 6144 KB; this takes effect at the next restart.'; Sizes = '1024,6144' }
+        @{ Run = 'events'; ExitCode = 0; Line = 'Compliant: non-interactive desktop heap 4096 KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,4096; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: yes (event 243: 2, event 244: 1).' }
+        @{ Run = 'no events'; ExitCode = 0; Line = 'Compliant: non-interactive desktop heap 4096 KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,4096; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: no.' }
+    ) {
+        $result = $Runs[$Run]
+        $result.ExitCode | Should -Be $ExitCode
+        $lines = if ($ToError) { $result.Error } else { $result.Output }
+        @($result.Output + $result.Error) | Should -HaveCount 1
+        $lines | Should -BeExactly $Line
+        $result.After.Kind | Should -Be $result.Before.Kind
+        if ($Sizes) {
+            $result.After.Text | Should -BeExactly ($Typical -f $Sizes)
+        }
+        else {
+            $result.After.Text | Should -BeExactly $result.Before.Text
+        }
+    }
+
+    It 'leaves no folder in the temporary folder' {
+        $Left.Count | Should -Be 0
+    }
+
+    It 'makes the folder with full control for SYSTEM, the Administrators and this account alone, nothing inherited' {
+        $Sddl | Should -BeExactly "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;$([System.Security.Principal.WindowsIdentity]::GetCurrent().User.Value))"
+        # Wine keeps an access list as the owner's Unix mode: none for Everyone.
+        $PlainAccess | Should -Contain 'Everyone'
+        $FolderAccess | Should -Not -Contain 'Everyone'
     }
 }
