@@ -149,8 +149,9 @@ Describe 'Windows: this computer' {
 Describe 'Remediation scripts, each run as the engines run it' {
     BeforeAll {
         # A new PowerShell without a profile for each script, as the engines
-        # start it; the value before and after with what it wrote.
-        function Invoke-EngineScript([string] $Path) {
+        # start it, with the key's access list given; the value before and
+        # after with what it wrote.
+        function Invoke-EngineScript([string] $Path, [string] $Dacl) {
             $info = New-Object System.Diagnostics.ProcessStartInfo
             $info.FileName = (Get-Process -Id $PID).Path
             $info.Arguments = "-NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$Path`""
@@ -158,10 +159,16 @@ Describe 'Remediation scripts, each run as the engines run it' {
             $info.RedirectStandardOutput = $true
             $info.RedirectStandardError = $true
             $before = Get-TestValue
-            $process = [System.Diagnostics.Process]::Start($info)
-            $output = $process.StandardOutput.ReadToEndAsync()
-            $errorText = $process.StandardError.ReadToEnd()
-            $process.WaitForExit()
+            if ($Dacl) { Set-KeyDacl $Dacl }
+            try {
+                $process = [System.Diagnostics.Process]::Start($info)
+                $output = $process.StandardOutput.ReadToEndAsync()
+                $errorText = $process.StandardError.ReadToEnd()
+                $process.WaitForExit()
+            }
+            finally {
+                if ($Dacl) { Set-KeyDacl 'D:(A;;KA;;;WD)' }
+            }
             [pscustomobject]@{
                 ExitCode = $process.ExitCode
                 Output   = @($output.Result -split '\r?\n' | Where-Object { $_ })
@@ -200,14 +207,9 @@ Describe 'Remediation scripts, each run as the engines run it' {
             $Runs["$engine detects REG_SZ"] = Invoke-EngineScript $detect
             $Runs["$engine raises REG_SZ"] = Invoke-EngineScript $remediate
             Set-TestValue '1024,20480,768'
-            Set-KeyDacl 'D:(D;;0x2;;;WD)(A;;KA;;;WD)'
-            try {
-                $Runs["$engine raises a key that denies writes"] = Invoke-EngineScript $remediate
-            }
-            finally {
-                Set-KeyDacl 'D:(A;;KA;;;WD)'
-            }
+            $Runs["$engine raises a key that denies writes"] = Invoke-EngineScript $remediate -Dacl 'D:(D;;0x2;;;WD)(A;;KA;;;WD)'
         }
+        $Runs['a key that denies reads'] = Invoke-EngineScript $made['Intune'][0].FullName -Dacl 'D:(D;;0x1;;;WD)(A;;KA;;;WD)'
         $Runs['a changed script'] = Invoke-EngineScript $changed
         Set-TestValue '1024,3072'
         $Runs['both raised'] = Invoke-EngineScript $both[1].FullName
@@ -247,6 +249,7 @@ Describe 'Remediation scripts, each run as the engines run it' {
             @{ Run = "$engine raises REG_SZ"; ExitCode = 1; Line = "Not stored: $regSz"; ToError = $true }
             @{ Run = "$engine raises a key that denies writes"; ExitCode = 1; Line = 'Not stored: the non-interactive desktop heap stays 768 KB: an elevated administrator is needed to change the non-interactive desktop heap size.'; ToError = $true }
         }
+        @{ Run = 'a key that denies reads'; ExitCode = 1; Line = 'Not compliant: the sizes cannot be checked: failed to get the current size of the desktop heap: access to the SubSystems key was denied; run as SYSTEM or as an elevated administrator.' }
         @{ Run = 'a changed script'; ExitCode = 1; Line = 'Not stored: the MorvantaCli.exe for x64 that this script carries does not match its SHA-256, so it was not started: the script was changed after it was made.'; ToError = $true }
         @{ Run = 'both raised'; ExitCode = 0; Line = 'Stored: the interactive desktop heap from 3072 KB to 6144 KB; this takes effect at the next restart.'; Sizes = '1024,6144' }
         @{ Run = 'events'; ExitCode = 0; Line = 'Compliant: non-interactive desktop heap 4096 KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,4096; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: yes (event 243: 2, event 244: 1).' }

@@ -36,6 +36,8 @@ run_windows_module_tests() {
         export WINEARCH=win64 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine64
         ensure_wine_prefix "$WINDOWS_PWSH_PREFIX"
         reset_wine_prefix
+        # A folder left there by a killed run would hide one left by this run.
+        rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/Morvanta-*
         "$WINESERVER" -p </dev/null >/dev/null 2>&1
         timeout 120 "$WINE" wineboot </dev/null >/dev/null 2>&1
         # mscoree loads every .NET assembly under Wine; without the W^X
