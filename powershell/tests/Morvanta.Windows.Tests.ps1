@@ -189,7 +189,6 @@ Describe 'Remediation scripts, each run as the engines run it' {
         $at = [array]::IndexOf($lines, "    x64 = @'") + 100
         $lines[$at] = $lines[$at].Substring(0, 10) + [char](([int][char]'A') + ($lines[$at][10] -eq 'A')) + $lines[$at].Substring(11)
         [System.IO.File]::WriteAllLines($changed, $lines)
-        $script:Changed = $lines[$at]
 
         foreach ($engine in $made.Keys) {
             $detect, $remediate = $made[$engine].FullName
