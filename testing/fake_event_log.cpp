@@ -133,7 +133,7 @@ BOOL WINAPI FakeEvtRender(EVT_HANDLE hContext,
         return FALSE;
     }
     const FakeEvent &event = g_fakeEventLog.events[index];
-    if (event.damage == kEventRenderFails) {
+    if (event.damage == kEventRenderFails || (event.damage == kEventDataRenderFails && context == kUserContextHandle)) {
         SetLastError(ERROR_EVT_MESSAGE_NOT_FOUND);
         return FALSE;
     }
@@ -167,6 +167,8 @@ BOOL WINAPI FakeEvtRender(EVT_HANDLE hContext,
         return FALSE;
     if (event.damage == kEventProviderOutside)
         static_cast<EVT_VARIANT *>(pBuffer)[EvtSystemProviderName].StringVal = event.provider.c_str();
+    if (event.damage == kEventProviderUnterminated)
+        *pcbUsed -= static_cast<DWORD>(sizeof(WCHAR)); // the provider's string comes last
     return TRUE;
 }
 

@@ -16,10 +16,12 @@
 // What one event does when it is read.
 enum FakeEventDamage {
     kEventWhole,
-    kEventRenderFails,      // EvtRender refuses it
-    kEventTimeNotFileTime,  // its TimeCreated comes as another type
-    kEventProviderOutside,  // its provider string points past what was rendered
-    kEventProviderNotString // its provider comes as another type
+    kEventRenderFails,          // EvtRender refuses it
+    kEventTimeNotFileTime,      // its TimeCreated comes as another type
+    kEventProviderOutside,      // its provider string points past what was rendered
+    kEventProviderNotString,    // its provider comes as another type
+    kEventProviderUnterminated, // what was rendered ends just before its provider's terminator
+    kEventDataRenderFails       // EvtRender refuses its data (the user context) alone
 };
 
 struct FakeEvent {

@@ -171,20 +171,21 @@ class StandInSubsystem {
     PROCESS_INFORMATION process_;
 };
 
-// The tests' own wevtapi.dll in the system folder in place of Wine's, with
-// its events file beside it, under Wine only; Wine's file is put back and
-// the events file deleted whatever the outcome. A 32-bit test keeps file
-// system redirection, so that the copy lands where a 32-bit program loads it.
+// The tests' own wevtapi.dll in the system folder in place of Wine's, or
+// beside the programs, with its events file beside it, under Wine only;
+// Wine's file is put back, or the copy beside the programs deleted, and the
+// events file deleted whatever the outcome. A 32-bit test keeps file system
+// redirection, so that the copy lands where a 32-bit program loads it.
 class StandInEventLog {
   public:
-    explicit StandInEventLog(const std::string &lines) : swapped_(false)
+    StandInEventLog(const std::string &lines, bool besidePrograms) : swapped_(false), beside_(besidePrograms)
     {
         WCHAR szSystem[MAX_PATH] = {};
         if (!IsRunningUnderWine() || GetSystemDirectoryW(szSystem, MAX_PATH) == 0)
             return;
-        path_ = std::wstring(szSystem) + L"\\wevtapi.dll";
-        swapped_ = MoveFileW(path_.c_str(), (path_ + L".wine").c_str()) != FALSE;
-        if (!swapped_ || !CopyFileW(PathBesideThisProgram(L"EventLogStandIn.dll").c_str(), path_.c_str(), TRUE))
+        path_ = beside_ ? PathBesideThisProgram(L"wevtapi.dll") : std::wstring(szSystem) + L"\\wevtapi.dll";
+        swapped_ = beside_ || MoveFileW(path_.c_str(), (path_ + L".wine").c_str()) != FALSE;
+        if (!swapped_ || !CopyFileW(PathBesideThisProgram(L"EventLogStandIn.dll").c_str(), path_.c_str(), !beside_))
             return;
         HANDLE hFile = CreateFileW(EventsPath().c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         DWORD cbWritten = 0;
@@ -200,8 +201,9 @@ class StandInEventLog {
             return;
         DeleteFileW(EventsPath().c_str());
         EXPECT_TRUE(PollUntil([this] {
-            return MoveFileExW((path_ + L".wine").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        })) << "Wine's wevtapi.dll not put back";
+            return beside_ ? DeleteFileW(path_.c_str()) != FALSE
+                           : MoveFileExW((path_ + L".wine").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        })) << "wevtapi.dll not put back as it was";
     }
     StandInEventLog(const StandInEventLog &) = delete;
     StandInEventLog &operator=(const StandInEventLog &) = delete;
@@ -218,6 +220,7 @@ class StandInEventLog {
     }
     std::wstring path_;
     bool swapped_;
+    bool beside_;
     bool ready_ = false;
 };
 
@@ -273,12 +276,13 @@ struct Row {
     std::wstring value; // seeded as REG_EXPAND_SZ; empty: no key at all
     bool (*pfnPrepare)();
     DWORD exitCode;
-    std::string out;               // exact, or the start of the usage text
-    const char *err;               // NULL: nothing; else how it starts
-    std::wstring after;            // empty: the value as it was
-    const wchar_t *standIn = NULL; // a stand-in subsystem started with these SharedSection numbers
-    bool standInElsewhere = false; // ... as a csrss.exe outside the system directory
-    const char *events = NULL;     // status: a stand-in System log with these lines; NULL: Wine's own
+    std::string out;                   // exact, or the start of the usage text
+    const char *err;                   // NULL: nothing; else how it starts
+    std::wstring after;                // empty: the value as it was
+    const wchar_t *standIn = NULL;     // a stand-in subsystem started with these SharedSection numbers
+    bool standInElsewhere = false;     // ... as a csrss.exe outside the system directory
+    const char *events = NULL;         // status: a stand-in System log with these lines; NULL: Wine's own
+    bool eventsBesidePrograms = false; // ... beside the programs, where the program must not load it
 };
 
 class CliEndToEnd : public testing::Test {
@@ -313,7 +317,7 @@ class CliEndToEnd : public testing::Test {
             }
             std::unique_ptr<StandInEventLog> eventLog;
             if (row.events != NULL) {
-                eventLog.reset(new StandInEventLog(row.events));
+                eventLog.reset(new StandInEventLog(row.events, row.eventsBesidePrograms));
                 ASSERT_TRUE(eventLog->IsReady()) << "the stand-in wevtapi.dll is not in place";
             }
             DWORD typeBefore = 0, typeAfter = 0;
@@ -327,7 +331,7 @@ class CliEndToEnd : public testing::Test {
             // A status report under Wine's own wevtapi ends its errors with
             // the events' line; the rows speak of the rest.
             bool reported = _wcsnicmp(row.args, L"status", 6) == 0 && !row.out.empty();
-            if (reported && row.events == NULL) {
+            if (reported && (row.events == NULL || row.eventsBesidePrograms)) {
                 size_t at = run.err.rfind(kEventsUnknown);
                 EXPECT_TRUE(at != std::string::npos && at + strlen(kEventsUnknown) == run.err.size()) << run.err;
                 if (at != std::string::npos)
@@ -953,6 +957,18 @@ TEST_F(CliEndToEnd, StatusTellsWhatTheSystemLogHolds)
          NULL,
          L"",
          L"1024,4096,512"},
+        {"a wevtapi.dll beside the program is not the one loaded",
+         L"status --json",
+         TypicalValue(),
+         NULL,
+         ERROR_SUCCESS_REBOOT_REQUIRED,
+         StatusJson(configured.c_str(), "{\"sharedKb\":1024,\"interactiveKb\":4096,\"nonInteractiveKb\":512}", "true"),
+         NULL,
+         L"",
+         L"1024,4096,512",
+         false,
+         "-30|Win32k|243|\n",
+         true},
     };
     RunRows(rows, sizeof rows / sizeof rows[0]);
 }

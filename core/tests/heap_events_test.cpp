@@ -63,6 +63,8 @@ TEST(HeapEvents, StartFailureAndItsProgram)
         {"a caption with a dash only at its start", {" - Application Error", kMessage}, true, ""},
         {"a dash without spaces", {"worker-x.exe-Application Error", kMessage}, true, ""},
         {"a name with a line break", {"bad\r\nname.exe - Application Error", kMessage}, true, ""},
+        {"a name with a tab", {"bad\tname.exe - Application Error", kMessage}, true, ""},
+        {"a name with another control character", {"bad\x1fname.exe - Application Error", kMessage}, true, ""},
         {"an empty caption", {"", kMessage}, true, ""},
         {"a caption that is no string", {NULL, kMessage}, true, ""},
         {"another status", {"worker.exe - Application Error", "(0xc0000005)"}, false, ""},

@@ -140,6 +140,10 @@ TEST_F(SystemLog, CountsOnlyWhatTheCurrentStartLoggedOrNothing)
          longText,
          NULL,
          {kEventsRead, {0, 0, 0, 1}, {-1, -1, -1, 10}, {"a.exe"}}},
+        {"more events than one batch holds",
+         std::vector<FakeEvent>(40, Win32k(243, 100)),
+         NULL,
+         {kEventsRead, {40, 0, 0, 0}, {100, -1, -1, -1}, {}}},
         {"a popup whose caption names no program",
          {Popup(20, L"Application Error")},
          NULL,
@@ -202,12 +206,18 @@ TEST_F(SystemLog, OneQueryOfTheSystemChannelNewestFirstSinceTheStart)
 
 TEST_F(SystemLog, AnEventThatCannotBeReadWholeMakesAllUnknown)
 {
-    const FakeEventDamage damages[] = {
-        kEventRenderFails, kEventTimeNotFileTime, kEventProviderOutside, kEventProviderNotString};
+    const FakeEventDamage damages[] = {kEventRenderFails,
+                                       kEventTimeNotFileTime,
+                                       kEventProviderOutside,
+                                       kEventProviderNotString,
+                                       kEventProviderUnterminated,
+                                       kEventDataRenderFails};
     for (FakeEventDamage damage : damages) {
         SCOPED_TRACE(damage);
         InstallFakeEventLog();
-        g_fakeEventLog.events = {Win32k(243, 30), Win32k(244, 20, kWin32k, damage), Win32k(243, 10)};
+        FakeEvent popup = Popup(20, L"a.exe - Application Error");
+        popup.damage = damage;
+        g_fakeEventLog.events = {Win32k(243, 30), Win32k(244, 20, kWin32k, damage), popup, Win32k(243, 10)};
         HeapEventsSinceStart events = {};
         EXPECT_EQ(kEventsReadFailed, ReadHeapEventsSinceStart(&events));
         EXPECT_EQ(0u, events.tallies[kHeapAllocationFailed].count) << "no partial counts";
