@@ -78,8 +78,12 @@ WRAPPER
         mkdir -p "$host/tmp"
         fleet_host_env "$i" | tr ' ' '\n' > "$host/wine.env" # what the harness's own Wine calls there use
         if [ ! -f "$host/prefix/.morvanta-ready" ]; then
-            rm -rf "$host/prefix"
-            cp -a "$FLEET_DIR/template-prefix" "$host/prefix"
+            # The Windows folder (1.3 GB of DLLs, which no run writes in
+            # place) is shared through hard links; the registry and the
+            # rest are each computer's own.
+            rm -rf "$host/prefix" && mkdir -p "$host/prefix"
+            (cd "$FLEET_DIR/template-prefix" && tar --exclude=./drive_c/windows -cf - .) | (cd "$host/prefix" && tar -xpf -)
+            cp -al "$FLEET_DIR/template-prefix/drive_c/windows" "$host/prefix/drive_c/windows"
         fi
         [ -f "$host/ssh_host_ed25519_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$host/ssh_host_ed25519_key"
         echo "[$address]:$FLEET_PORT $(cut -d' ' -f1,2 "$host/ssh_host_ed25519_key.pub")" >> "$FLEET_DIR/known_hosts"
