@@ -3,79 +3,55 @@
 # the computer has no module. It writes the program into a new folder of its
 # own under the temporary folder, runs each command line in turn until one
 # ends with a code that is not a result (0, 3010, 1168), and removes the
-# folder whatever happens.
+# folder whatever happens. A new session compiles whatever it runs for the
+# first time: .NET calls and plain statements, no cmdlet and no pipeline,
+# keep that cost near that of a bare run of the program.
 $script:ProgramRunner = {
-    param(
-        [byte[]] $Program32,
-        [byte[]] $Program64,
-        [string[]] $CommandLines
-    )
-
-    $onWindows = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Win32NT
-    $bytes = $Program64
-    if ($onWindows -and -not [System.Environment]::Is64BitOperatingSystem) {
-        $bytes = $Program32
+    param([byte[]] $Program32, [byte[]] $Program64, [string[]] $CommandLines)
+    $windows = [System.Environment]::OSVersion.Platform -eq 'Win32NT'
+    if ($windows -and -not [System.Environment]::Is64BitOperatingSystem) {
+        $Program64 = $Program32
     }
-    $utf8 = New-Object System.Text.UTF8Encoding -ArgumentList $false
-    $folder = Join-Path ([System.IO.Path]::GetTempPath()) ('Morvanta-' + [guid]::NewGuid().ToString('N'))
-    $runs = New-Object System.Collections.Generic.List[object]
+    $folder = [System.IO.Path]::Combine([System.IO.Path]::GetTempPath(), 'Morvanta-' + [guid]::NewGuid().ToString('N'))
+    $program = [System.IO.Path]::Combine($folder, 'MorvantaCli.exe')
+    $runs = @()
     $notStarted = $null
     try {
         $null = [System.IO.Directory]::CreateDirectory($folder)
-        $program = Join-Path $folder 'MorvantaCli.exe'
-        [System.IO.File]::WriteAllBytes($program, $bytes)
+        [System.IO.File]::WriteAllBytes($program, $Program64)
         foreach ($commandLine in $CommandLines) {
-            $info = New-Object System.Diagnostics.ProcessStartInfo
-            $info.UseShellExecute = $false
-            $info.CreateNoWindow = $true
-            $info.RedirectStandardOutput = $true
-            $info.RedirectStandardError = $true
-            $info.StandardOutputEncoding = $utf8
-            $info.StandardErrorEncoding = $utf8
-            if ($onWindows) {
-                $info.FileName = $program
-                $info.Arguments = $commandLine
+            if ($windows) {
+                $info = [System.Diagnostics.ProcessStartInfo]::new($program, $commandLine)
             }
             else {
-                # Wine's launcher passes on only the low 8 bits of an exit code:
-                # cmd prints the whole code after the program's output instead.
-                $info.FileName = 'wine'
-                $windowsPath = 'Z:' + $program.Replace('/', '\')
-                foreach ($argument in 'cmd', '/v:on', '/c', "$windowsPath $commandLine & echo !errorlevel!") {
-                    $info.ArgumentList.Add($argument)
-                }
+                # Wine's launcher passes on only the low 8 bits of an exit
+                # code: cmd prints the whole code after the program's output.
+                $info = [System.Diagnostics.ProcessStartInfo]::new('wine', "cmd /v:on /c `"Z:$($program.Replace('/', '\')) $commandLine & echo !errorlevel!`"")
             }
+            $info.UseShellExecute = $false
+            $info.CreateNoWindow = $info.RedirectStandardOutput = $info.RedirectStandardError = $true
+            $info.StandardOutputEncoding = $info.StandardErrorEncoding = [System.Text.UTF8Encoding]::new($false)
             $process = [System.Diagnostics.Process]::Start($info)
-            try {
-                # Both streams at once: a full pipe would stop the program.
-                $outputTask = $process.StandardOutput.ReadToEndAsync()
-                $errorText = $process.StandardError.ReadToEnd()
-                $process.WaitForExit()
-                $output = $outputTask.Result
-                $exitCode = $process.ExitCode
-            }
-            finally {
-                $process.Dispose()
-            }
-            if (-not $onWindows) {
-                $lines = @($output.TrimEnd() -split '\r?\n')
-                if ($lines[-1] -notmatch '^\d+$') {
+            $output = $process.StandardOutput.ReadToEndAsync()
+            $errorText = $process.StandardError.ReadToEnd()
+            $process.WaitForExit()
+            $exitCode = $process.ExitCode
+            $output = $output.Result
+            $process.Dispose()
+            if (-not $windows) {
+                $output = $output.TrimEnd()
+                $at = $output.LastIndexOf("`n") + 1
+                if (-not [int]::TryParse($output.Substring($at), [ref]$exitCode)) {
                     $notStarted = 'The program could not be started there through Wine: ' + $errorText.Trim()
                     break
                 }
-                $exitCode = [int]$lines[-1]
-                $output = ($lines | Select-Object -SkipLast 1) -join "`r`n"
                 if ($exitCode -eq 9009) {
                     $notStarted = 'The program could not be started there: ' + $errorText.Trim()
                     break
                 }
+                $output = $output.Substring(0, $at).TrimEnd()
             }
-            $runs.Add([pscustomobject]@{
-                    CommandLine = $commandLine
-                    ExitCode    = $exitCode
-                    Output      = $output
-                    Error       = $errorText
-                })
+            $runs += [pscustomobject]@{ CommandLine = $commandLine; ExitCode = $exitCode; Output = $output; Error = $errorText }
             if ($exitCode -ne 0 -and $exitCode -ne 3010 -and $exitCode -ne 1168) {
                 break
             }
@@ -89,8 +65,5 @@ $script:ProgramRunner = {
             [System.IO.Directory]::Delete($folder, $true)
         }
     }
-    [pscustomobject]@{
-        Runs       = $runs.ToArray()
-        NotStarted = $notStarted
-    }
+    [pscustomobject]@{ Runs = $runs; NotStarted = $notStarted }
 }
