@@ -1,11 +1,15 @@
 # Get-DesktopHeap against its floor over the loopback computers of
 # scripts/lib/fleet.sh: a bare Invoke-Command over the same sessions that
 # starts MorvantaCli.exe status --json, written beforehand into each
-# computer's temporary folder, through the same Wine line as the module.
-# One warm-up each, then alternated pairs; medians, and their ratio.
+# computer's temporary folder, through the same Wine line as the module and
+# with no cmdlet.
+# For each count of computers: one warm-up each, then alternated pairs;
+# medians of the times, the client's own processor time per computer, and
+# the ratio of the medians.
 param(
     [Parameter(Mandatory = $true)] [string] $ModuleManifest,
-    [int] $Pairs = 9
+    [int[]] $Count = @(1, 4, 16),
+    [int] $Pairs = 7
 )
 $ErrorActionPreference = 'Stop'
 Import-Module (Join-Path $PSScriptRoot '../tests/Fleet.psm1')
@@ -17,15 +21,10 @@ foreach ($fleetHost in $hosts) {
 $program = [System.IO.File]::ReadAllBytes((Join-Path (Split-Path $ModuleManifest) 'bin/x64/MorvantaCli.exe'))
 
 $floor = {
-    $path = Join-Path ([System.IO.Path]::GetTempPath()) 'MorvantaBench/MorvantaCli.exe'
-    $info = New-Object System.Diagnostics.ProcessStartInfo
+    $path = [System.IO.Path]::Combine([System.IO.Path]::GetTempPath(), 'MorvantaBench', 'MorvantaCli.exe')
+    $info = [System.Diagnostics.ProcessStartInfo]::new('wine', "cmd /v:on /c `"Z:$($path.Replace('/', '\')) status --json & echo !errorlevel!`"")
     $info.UseShellExecute = $false
-    $info.RedirectStandardOutput = $true
-    $info.RedirectStandardError = $true
-    $info.FileName = 'wine'
-    foreach ($argument in 'cmd', '/v:on', '/c', ('Z:' + $path.Replace('/', '\') + ' status --json & echo !errorlevel!')) {
-        $info.ArgumentList.Add($argument)
-    }
+    $info.RedirectStandardOutput = $info.RedirectStandardError = $true
     $process = [System.Diagnostics.Process]::Start($info)
     $outputTask = $process.StandardOutput.ReadToEndAsync()
     $null = $process.StandardError.ReadToEnd()
@@ -38,8 +37,20 @@ function Get-Median([double[]] $Values) {
     $sorted[[int][math]::Floor($sorted.Count / 2)]
 }
 
-foreach ($count in 1, 4) {
-    $sessions = @(New-FleetSession -FleetHost $hosts[0..($count - 1)])
+# Seconds of the call, and the processor time this process spent in it.
+function Measure-Call([scriptblock] $Call) {
+    $process = [System.Diagnostics.Process]::GetCurrentProcess()
+    $before = $process.TotalProcessorTime
+    $seconds = (Measure-Command $Call).TotalSeconds
+    $process.Refresh()
+    [pscustomobject]@{ Seconds = $seconds; ProcessorMs = ($process.TotalProcessorTime - $before).TotalMilliseconds }
+}
+
+foreach ($computers in $Count) {
+    if ($computers -gt $hosts.Count) {
+        throw "$computers computers asked for, $($hosts.Count) started."
+    }
+    $sessions = @(New-FleetSession -FleetHost $hosts[0..($computers - 1)])
     try {
         Invoke-Command -Session $sessions -ArgumentList (, $program) {
             param($bytes)
@@ -47,18 +58,32 @@ foreach ($count in 1, 4) {
             $null = [System.IO.Directory]::CreateDirectory($folder)
             [System.IO.File]::WriteAllBytes((Join-Path $folder 'MorvantaCli.exe'), $bytes)
         }
-        $null = Get-DesktopHeap -Session $sessions
-        $null = Invoke-Command -Session $sessions -ScriptBlock $floor
-        $moduleSeconds = New-Object System.Collections.Generic.List[double]
-        $floorSeconds = New-Object System.Collections.Generic.List[double]
-        for ($pair = 0; $pair -lt $Pairs; $pair++) {
-            $moduleSeconds.Add((Measure-Command { $null = Get-DesktopHeap -Session $sessions }).TotalSeconds)
-            $floorSeconds.Add((Measure-Command { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }).TotalSeconds)
+        $read = @(Get-DesktopHeap -Session $sessions)
+        if ($read.Count -ne $computers) {
+            throw "Get-DesktopHeap answered for $($read.Count) of $computers computers."
         }
-        $moduleMedian = Get-Median $moduleSeconds.ToArray()
-        $floorMedian = Get-Median $floorSeconds.ToArray()
-        '{0} computer(s): Get-DesktopHeap {1:F3} s, floor {2:F3} s (medians of {3} pairs)' -f $count, $moduleMedian, $floorMedian, $Pairs
-        $ratio = $moduleMedian / $floorMedian
+        $null = Invoke-Command -Session $sessions -ScriptBlock $floor
+        $module = New-Object System.Collections.Generic.List[object]
+        $bare = New-Object System.Collections.Generic.List[object]
+        # The sessions' processes are still warming up, call by call: each
+        # goes first in every other pair, so that neither always follows
+        # the other.
+        for ($pair = 0; $pair -lt $Pairs; $pair++) {
+            if ($pair % 2 -eq 1) {
+                $bare.Add((Measure-Call { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }))
+            }
+            $module.Add((Measure-Call { $null = Get-DesktopHeap -Session $sessions }))
+            if ($pair % 2 -eq 0) {
+                $bare.Add((Measure-Call { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }))
+            }
+        }
+        $moduleMedian = Get-Median ($module | ForEach-Object Seconds)
+        $floorMedian = Get-Median ($bare | ForEach-Object Seconds)
+        '{0} computers: Get-DesktopHeap {1:F3} s, floor {2:F3} s (medians of {3} pairs); client processor time per computer: module {4:F1} ms, floor {5:F1} ms; ratio {6:F2}' -f
+            $computers, $moduleMedian, $floorMedian, $Pairs,
+            ((Get-Median ($module | ForEach-Object ProcessorMs)) / $computers),
+            ((Get-Median ($bare | ForEach-Object ProcessorMs)) / $computers),
+            ($moduleMedian / $floorMedian)
     }
     finally {
         Invoke-Command -Session $sessions {
@@ -67,4 +92,3 @@ foreach ($count in 1, 4) {
         $sessions | Remove-PSSession
     }
 }
-'ratio {0:F2}' -f $ratio
