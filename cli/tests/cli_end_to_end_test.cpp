@@ -178,14 +178,14 @@ class StandInSubsystem {
 // redirection, so that the copy lands where a 32-bit program loads it.
 class StandInEventLog {
   public:
-    StandInEventLog(const std::string &lines, bool besidePrograms) : swapped_(false), beside_(besidePrograms)
+    StandInEventLog(const std::string &lines, bool besidePrograms) : placed_(false), beside_(besidePrograms)
     {
         WCHAR szSystem[MAX_PATH] = {};
         if (!IsRunningUnderWine() || GetSystemDirectoryW(szSystem, MAX_PATH) == 0)
             return;
         path_ = beside_ ? PathBesideThisProgram(L"wevtapi.dll") : std::wstring(szSystem) + L"\\wevtapi.dll";
-        swapped_ = beside_ || MoveFileW(path_.c_str(), (path_ + L".wine").c_str()) != FALSE;
-        if (!swapped_ || !CopyFileW(PathBesideThisProgram(L"EventLogStandIn.dll").c_str(), path_.c_str(), !beside_))
+        placed_ = beside_ || MoveFileW(path_.c_str(), (path_ + L".wine").c_str()) != FALSE;
+        if (!placed_ || !CopyFileW(PathBesideThisProgram(L"EventLogStandIn.dll").c_str(), path_.c_str(), !beside_))
             return;
         HANDLE hFile = CreateFileW(EventsPath().c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         DWORD cbWritten = 0;
@@ -197,7 +197,7 @@ class StandInEventLog {
     }
     ~StandInEventLog()
     {
-        if (!swapped_)
+        if (!placed_)
             return;
         DeleteFileW(EventsPath().c_str());
         EXPECT_TRUE(PollUntil([this] {
@@ -219,7 +219,7 @@ class StandInEventLog {
         return path_.substr(0, path_.size() - 4) + L".events";
     }
     std::wstring path_;
-    bool swapped_;
+    bool placed_;
     bool beside_;
     bool ready_ = false;
 };

@@ -113,6 +113,23 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         $time | Should -Be ([datetime]::new(2026, 12, 9, 14, 2, 11, [System.DateTimeKind]::Utc))
     }
 
+    It 'takes from <Log> HeapExhausted <Exhausted> and the last exhaustion <Last>' -ForEach @(
+        @{ Log = 'a 243 after a 244'; Last243 = '"2026-12-09T14:02:11Z"'; Last244 = '"2026-12-09T13:00:00Z"'; Exhausted = $true; Last = '2026-12-09T14:02:11' }
+        @{ Log = 'a 244 after a 243'; Last243 = '"2026-12-09T14:02:11Z"'; Last244 = '"2026-12-09T15:00:00Z"'; Exhausted = $true; Last = '2026-12-09T15:00:00' }
+        @{ Log = 'neither'; Last243 = 'null'; Last244 = 'null'; Exhausted = $false; Last = $null }
+    ) {
+        $json = '{{"heapAllocationFailed":{{"count":{0},"last":{1}}},"desktopCreationFailed":{{"count":{2},"last":{3}}},"sizesRejected":{{"count":0,"last":null}},"startFailures":{{"count":0,"last":null,"programs":[]}}}}' -f
+            [int]($Last243 -ne 'null'), $Last243, [int]($Last244 -ne 'null'), $Last244
+        $events = InModuleScope Morvanta -Parameters @{ Json = $json } { param($Json) ConvertTo-HeapEventProperty -SinceStart ($Json | ConvertFrom-Json) -ErrorText '' }
+        $events.HeapExhausted | Should -Be $Exhausted
+        if ($Last) {
+            $events.LastHeapExhaustion.ToString('s') | Should -Be $Last
+        }
+        else {
+            $events.LastHeapExhaustion | Should -BeNullOrEmpty
+        }
+    }
+
     It 'reports <Address> as <ErrorId>' -ForEach @(
         @{ Address = '127.0.0.5'; ErrorId = 'SessionBroken'; Category = 'ResourceUnavailable'; Message = '127.0.0.5: the session is broken*' }
         @{ Address = '127.0.0.6'; ErrorId = 'InvalidData'; Category = 'InvalidData'; Message = '127.0.0.6: failed to get the current size of the desktop heap.' }
@@ -208,23 +225,6 @@ Describe 'Set-DesktopHeap: -WhatIf, then for real with an answer per computer' {
     ) {
         $After[$Index].Type | Should -Be 'REG_EXPAND_SZ'
         $After[$Index].Text | Should -BeExactly ($Typical -f $Expected)
-    }
-
-    It 'takes from <Log> HeapExhausted <Exhausted> and the last exhaustion <Last>' -ForEach @(
-        @{ Log = 'a 243 after a 244'; Last243 = '"2026-12-09T14:02:11Z"'; Last244 = '"2026-12-09T13:00:00Z"'; Exhausted = $true; Last = '2026-12-09T14:02:11' }
-        @{ Log = 'a 244 after a 243'; Last243 = '"2026-12-09T14:02:11Z"'; Last244 = '"2026-12-09T15:00:00Z"'; Exhausted = $true; Last = '2026-12-09T15:00:00' }
-        @{ Log = 'neither'; Last243 = 'null'; Last244 = 'null'; Exhausted = $false; Last = $null }
-    ) {
-        $json = '{{"heapAllocationFailed":{{"count":{0},"last":{1}}},"desktopCreationFailed":{{"count":{2},"last":{3}}},"sizesRejected":{{"count":0,"last":null}},"startFailures":{{"count":0,"last":null,"programs":[]}}}}' -f
-            [int]($Last243 -ne 'null'), $Last243, [int]($Last244 -ne 'null'), $Last244
-        $events = InModuleScope Morvanta -Parameters @{ Json = $json } { param($Json) ConvertTo-HeapEventProperty -SinceStart ($Json | ConvertFrom-Json) -ErrorText '' }
-        $events.HeapExhausted | Should -Be $Exhausted
-        if ($Last) {
-            $events.LastHeapExhaustion.ToString('s') | Should -Be $Last
-        }
-        else {
-            $events.LastHeapExhaustion | Should -BeNullOrEmpty
-        }
     }
 
     It 'reports <Address> as <ErrorId>' -ForEach @(
