@@ -5,7 +5,7 @@
     Author               = 'Morvanta developers'
     CompanyName          = 'Morvanta'
     Copyright            = '(c) Morvanta developers. MIT license.'
-    Description          = 'Reads and sets the desktop heap sizes (SharedSection= of the Windows subsystem command line) of many computers at once over PowerShell remoting, through MorvantaCli.exe.'
+    Description          = 'Reads and sets the desktop heap sizes of many Windows computers at once over PowerShell remoting: the numbers of SharedSection= in the Windows subsystem command line, rewritten one number at a time with every other character kept. Tells which sizes are in effect and whether Windows logged a desktop heap that ran out (events 243 and 244) since it started, and writes detection and remediation scripts for Intune and Configuration Manager. Carries MorvantaCli.exe (x86 and x64) to each computer with the call and leaves nothing behind. See about_Morvanta.'
     PowerShellVersion    = '5.1'
     CompatiblePSEditions = @('Desktop', 'Core')
     FunctionsToExport    = @('Get-DesktopHeap', 'New-DesktopHeapRemediation', 'Set-DesktopHeap')
@@ -15,7 +15,8 @@
     FormatsToProcess     = @('Morvanta.Format.ps1xml')
     PrivateData          = @{
         PSData = @{
-            Tags       = @('DesktopHeap', 'SharedSection', 'Windows', 'Remoting', 'Fleet')
+            Tags         = @('DesktopHeap', 'SharedSection', 'Windows', 'Remoting', 'Fleet', 'Intune', 'ConfigMgr', 'Remediation', 'Registry', 'PSEdition_Desktop', 'PSEdition_Core')
+            ReleaseNotes = '1.0.0: Get-DesktopHeap, Set-DesktopHeap and New-DesktopHeapRemediation; both desktop heaps, the sizes in effect and the desktop heap events since the start; Windows PowerShell 5.1 and PowerShell 7. The license is the file LICENSE in the module folder (MIT).'
         }
     }
 }

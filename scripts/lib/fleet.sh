@@ -38,6 +38,7 @@ stage_module() {
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"
     cp -r powershell/Morvanta "$dir"
+    cp LICENSE "$dir/"
     mkdir -p "$dir/bin/x86" "$dir/bin/x64"
     cp "$2/MorvantaCli.exe" "$dir/bin/x86/"
     cp "$3/MorvantaCli.exe" "$dir/bin/x64/"
