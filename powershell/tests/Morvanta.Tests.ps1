@@ -439,6 +439,14 @@ Describe 'Windows PowerShell 5.1' {
     It 'has help with examples for <Command>' -ForEach @(@{ Command = 'Get-DesktopHeap' }, @{ Command = 'Set-DesktopHeap' }, @{ Command = 'New-DesktopHeapRemediation' }) {
         @((Get-Help $Command -Examples).examples.example).Count | Should -BeGreaterThan 1
     }
+
+    It 'has an about_Morvanta topic that names every command and property' {
+        $topic = Get-Help about_Morvanta | Out-String
+        $names = @((Get-Module Morvanta).ExportedFunctions.Keys) + (InModuleScope Morvanta {
+                ConvertTo-DesktopHeap -ComputerName 'pc' -Run ([pscustomobject]@{ Output = '{"configured":{"sharedKb":1024,"interactiveKb":3072,"nonInteractiveKb":512},"inEffect":null,"restartPending":null,"sinceStart":null}'; Error = '' })
+            }).PSObject.Properties.Name
+        @($names | Where-Object { $topic -notmatch "\b$_\b" }) | Should -BeNullOrEmpty
+    }
 }
 
 Describe 'New-DesktopHeapRemediation' {

@@ -79,8 +79,9 @@ BeforeAll {
 }
 
 Describe 'Windows: this computer' {
-    It 'runs the Windows code' {
+    It 'runs the Windows code, and has its help topic without a download' {
         $IsWindows | Should -BeTrue
+        Get-Help about_Morvanta | Out-String | Should -BeLike '*SHORT DESCRIPTION*Set-DesktopHeap*ERRORS*RIGHTS*EXAMPLES*'
     }
 
     It 'reads the sizes configured, and none in effect with the reason' {
