@@ -82,6 +82,9 @@ function Invoke-MorvantaFanOut {
         else {
             $answer = $answers[[string]$item.Session.InstanceId]
         }
+        if ($null -ne $answer) {
+            $answer = ConvertFrom-ProgramAnswer -Answer @($answer) -CommandLine $CommandLine
+        }
         if ($null -eq $answer) {
             $message = "${name}: the session is broken (state $($item.Session.State))"
             $cause = $causes[[string]$item.Session.InstanceId]
