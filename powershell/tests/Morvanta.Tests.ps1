@@ -130,6 +130,19 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         }
     }
 
+    It 'makes runs of <Case>' -ForEach @(
+        @{ Case = 'two runs under Wine and on Windows'; Answer = @('3010', 'stored', '', 1168, '{}', 'unknown'); Codes = @(3010, 1168); NotStarted = $null }
+        @{ Case = 'a 9009 of the program on Windows'; Answer = @(9009, 'out', 'err'); Codes = @(9009); NotStarted = $null }
+        @{ Case = 'the 9009 of cmd under Wine'; Answer = @('0', '{}', '', '9009', '', "'x' is not recognized "); Codes = @(0); NotStarted = "The program could not be started there: 'x' is not recognized" }
+        @{ Case = 'no code under Wine'; Answer = @('', '', "Can't recognize 'Z:\x'"); Codes = @(); NotStarted = "The program could not be started there through Wine: Can't recognize 'Z:\x'" }
+        @{ Case = 'a run, then an exception'; Answer = @('0', '{}', '', 'The program could not be started there: denied'); Codes = @(0); NotStarted = 'The program could not be started there: denied' }
+    ) {
+        $read = InModuleScope Morvanta -Parameters @{ Answer = $Answer } { param($Answer) ConvertFrom-ProgramAnswer -Answer $Answer -CommandLine 'set 4096', 'status --json' }
+        @($read.Runs | ForEach-Object ExitCode) | Should -Be $Codes
+        @($read.Runs | ForEach-Object CommandLine) | Should -Be @('set 4096', 'status --json' | Select-Object -First $Codes.Count)
+        $read.NotStarted | Should -Be $NotStarted
+    }
+
     It 'reports <Address> as <ErrorId>' -ForEach @(
         @{ Address = '127.0.0.5'; ErrorId = 'SessionBroken'; Category = 'ResourceUnavailable'; Message = '127.0.0.5: the session is broken*' }
         @{ Address = '127.0.0.6'; ErrorId = 'InvalidData'; Category = 'InvalidData'; Message = '127.0.0.6: failed to get the current size of the desktop heap.' }
