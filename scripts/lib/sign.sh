@@ -11,13 +11,13 @@
 # and for both:
 #   MORVANTA_SIGN_TIMESTAMP_URL   an RFC 3161 time-stamp server (optional)
 
-# Whether the environment asks for a signed release at all.
-signing_requested() {
-    [ -n "${MORVANTA_SIGN_PFX:-}${MORVANTA_SIGN_PKCS11_MODULE:-}${MORVANTA_SIGN_KEY:-}${MORVANTA_SIGN_CERT:-}" ]
-}
-
 signing_with_token() {
     [ -n "${MORVANTA_SIGN_PKCS11_MODULE:-}${MORVANTA_SIGN_KEY:-}${MORVANTA_SIGN_CERT:-}" ]
+}
+
+# Whether the environment asks for a signed release at all.
+signing_requested() {
+    [ -n "${MORVANTA_SIGN_PFX:-}" ] || signing_with_token
 }
 
 # A secret file's first line without its line end (LF or CR LF), for the
@@ -99,7 +99,7 @@ check_signing_certificate() {
 # An attribute of the key's pkcs11: URI, percent-decoded; with HEX, as the
 # hexadecimal bytes that pkcs11-tool's --id takes.
 uri_attribute() { # uri_attribute NAME [hex]
-    local path=${MORVANTA_SIGN_KEY#pkcs11:} part value="" i
+    local path=${MORVANTA_SIGN_KEY#pkcs11:} parts part value="" i
     path=${path%%\?*}
     IFS=';' read -r -a parts <<<"$path"
     for part in "${parts[@]}"; do
@@ -184,9 +184,9 @@ token_error() { # pkcs11-tool's last words
     grep -v -e '^Aborting' -e '^ *$' <<<"$1" | sed -n '${s/^error: //;p}'
 }
 
-# Signs a random block with the key in the token and checks that signature
-# against the certificate's public key: a key that is not there, or not the
-# certificate's, is found before anything is built.
+# Signs a random block with the key in the token (found there already) and
+# checks that signature against the certificate's public key: a key that is
+# not the certificate's is found before anything is built.
 token_key_matches_certificate() {
     local probe options=(--sign) id label rc=0 log
     probe=$(mktemp -d)
@@ -195,17 +195,14 @@ token_key_matches_certificate() {
     [ -n "$id" ] && options+=(--id "$id")
     [ -n "$label" ] && options+=(--label "$label")
     signing_certificate | openssl x509 -noout -pubkey >"$probe/public.pem"
-    if signing_certificate | openssl x509 -noout -text | grep -q 'Public Key Algorithm: rsaEncryption'; then
+    if openssl pkey -pubin -in "$probe/public.pem" -noout -text | grep -q '^Modulus:'; then
         options+=(--mechanism SHA256-RSA-PKCS)
     else
         options+=(--mechanism ECDSA-SHA256 --signature-format openssl)
     fi
     head -c 64 /dev/urandom >"$probe/block"
     if ! log=$(token_tool "${options[@]}" --input-file "$probe/block" --output-file "$probe/signature" 2>&1); then
-        case $log in
-        *"not found"*) echo "The signing key cannot be used: $MORVANTA_SIGN_KEY is not in the token." >&2 ;;
-        *) echo "The signing key cannot be used: the key in the token cannot sign ($(token_error "$log"))." >&2 ;;
-        esac
+        echo "The signing key cannot be used: the key in the token cannot sign ($(token_error "$log"))." >&2
         rc=1
     elif ! openssl dgst -sha256 -verify "$probe/public.pem" -signature "$probe/signature" "$probe/block" >/dev/null 2>&1; then
         echo "The signing certificate cannot be used: $MORVANTA_SIGN_CERT does not belong to the key $MORVANTA_SIGN_KEY." >&2
