@@ -1,6 +1,7 @@
-// libFuzzer target for what is read out of a popup and written into JSON.
-// Input: the popup's data strings as UTF-16LE, separated by a zero unit; the
-// first byte also sizes the JSON buffer. Each result is judged against rules
+// libFuzzer target for what is read out of a popup and written into JSON, and
+// for the logon session out of a service window station's name. Input: the
+// popup's data strings as UTF-16LE, separated by a zero unit, each also taken
+// as a station's name; the first byte also sizes the JSON buffer. Each result is judged against rules
 // stated here independently of the code.
 #include <stdint.h>
 #include <stdio.h>
@@ -8,6 +9,7 @@
 
 #include <vector>
 
+#include "desktop_holders.h"
 #include "heap_events.h"
 #include "wide_text.h"
 
@@ -46,6 +48,25 @@ static WideString Unescape(const WideString &json)
     return text;
 }
 
+// A service station's name is Service-0x, one to eight hexadecimal digits,
+// "-", one to eight more and "$", in any letter case.
+static bool IsServiceStation(const WideString &name, LogonId *pLogon)
+{
+    const WideString lower = Lower(name), prefix = Widen("service-0x");
+    size_t dash = lower.find('-', prefix.size());
+    if (lower.compare(0, prefix.size(), prefix) != 0 || dash == WideString::npos || lower.back() != '$')
+        return false;
+    const WideString high = lower.substr(prefix.size(), dash - prefix.size());
+    const WideString low = lower.substr(dash + 1, lower.size() - dash - 2);
+    for (const WideString &part : {high, low}) {
+        if (part.empty() || part.size() > 8 || part.find_first_not_of(Widen("0123456789abcdef")) != WideString::npos)
+            return false;
+    }
+    pLogon->high = static_cast<uint32_t>(strtoul(Narrow(high).c_str(), NULL, 16));
+    pLogon->low = static_cast<uint32_t>(strtoul(Narrow(low).c_str(), NULL, 16));
+    return true;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
@@ -76,6 +97,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         shown = caption[i] >= 0x20;
     if (program != (shown ? caption.substr(0, dash) : WideString()))
         Broken("the program is what stands before the last \" - \", when it can be shown");
+
+    for (const WideString &text : strings) {
+        LogonId expected = {}, parsed = {}, again = {};
+        bool isStation = IsServiceStation(text, &expected);
+        if (ParseServiceStation(text.c_str(), &parsed) != isStation ||
+            (isStation && (parsed.high != expected.high || parsed.low != expected.low)))
+            Broken("a service station's name gives its logon session, and no other name gives one");
+        WideChar szStation[kServiceStationChars];
+        char szCanonical[32];
+        FormatServiceStation(parsed, szStation);
+        snprintf(szCanonical, sizeof szCanonical, "Service-0x%x-%x$", parsed.high, parsed.low);
+        if (WideString(szStation) != Widen(szCanonical) || !ParseServiceStation(szStation, &again) ||
+            again.high != parsed.high || again.low != parsed.low)
+            Broken("a logon session's station is named Service-0x<high>-<low>$ and reads back");
+    }
 
     for (const WideString &text : strings) {
         std::vector<WideChar> large(text.size() * 6 + 1), small(cchSmall);
