@@ -1,8 +1,6 @@
 // The sizes in effect, from the command line of the session's subsystem process.
 #include "subsystem_process.h"
 
-#include <winternl.h>
-
 #include "ascii_case.h"
 #include "bounded_string.h"
 #include "text_buffer.h"
@@ -49,7 +47,7 @@ static bool BindProcessFunctions(void)
     return Bind(&g_processApi.pfnCloseHandle, L"kernel32.dll", "CloseHandle") && bound;
 }
 
-static bool IsWithin(const void *pBlock, size_t cbBlock, const void *pPart, size_t cbPart)
+bool IsWithinBlock(const void *pBlock, size_t cbBlock, const void *pPart, size_t cbPart)
 {
     const BYTE *pbBlock = static_cast<const BYTE *>(pBlock);
     const BYTE *pbPart = static_cast<const BYTE *>(pPart);
@@ -81,7 +79,7 @@ CopyReturnedCommandLine(const BYTE *pbBuffer, ULONG cbBuffer, ULONG cbReturned, 
     const UNICODE_STRING *pCommandLine = reinterpret_cast<const UNICODE_STRING *>(pbBuffer);
     if (cbReturned < sizeof(UNICODE_STRING) || cbReturned > cbBuffer || !IsCommandLineLength(pCommandLine->Length))
         return kInEffectUnreadable;
-    if (pCommandLine->Length > 0 && !IsWithin(pbBuffer, cbReturned, pCommandLine->Buffer, pCommandLine->Length))
+    if (pCommandLine->Length > 0 && !IsWithinBlock(pbBuffer, cbReturned, pCommandLine->Buffer, pCommandLine->Length))
         return kInEffectUnreadable;
     WCHAR *pszCommandLine = AllocateText(pCommandLine->Length / sizeof(WCHAR) + 1);
     if (pszCommandLine == NULL)
@@ -214,9 +212,27 @@ close:
     return status;
 }
 
-// The system's process list, which gives every process's session without
-// opening it; a list grown between the calls is asked for again.
-static BYTE *QueryProcessList(ULONG *pcbList)
+bool BindProcessListFunctions(void)
+{
+    bool bound = Bind(&g_processApi.pfnNtQuerySystemInformation, L"ntdll.dll", "NtQuerySystemInformation");
+    bound = Bind(&g_processApi.pfnOpenProcess, L"kernel32.dll", "OpenProcess") && bound;
+    return Bind(&g_processApi.pfnCloseHandle, L"kernel32.dll", "CloseHandle") && bound;
+}
+
+bool RunsUnderWow64(void)
+{
+    BOOL wow64 = FALSE;
+    return Bind(&g_processApi.pfnIsWow64Process, L"kernel32.dll", "IsWow64Process") &&
+           g_processApi.pfnIsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool HasLimitedProcessQuery(void)
+{
+    return Bind(&g_processApi.pfnQueryFullProcessImageNameW, L"kernel32.dll", "QueryFullProcessImageNameW");
+}
+
+// A list grown between the calls is asked for again.
+BYTE *QueryProcessList(ULONG *pcbList)
 {
     ULONG cbList = 256u << 10;
     for (int attempt = 0; attempt < 8 && cbList <= kMaxProcessListBytes; attempt++) {
@@ -238,9 +254,7 @@ static BYTE *QueryProcessList(ULONG *pcbList)
     return NULL;
 }
 
-// The entry after pEntry (the first when NULL), or NULL at the end of the
-// list or where an entry would not lie whole within it.
-static const SYSTEM_PROCESS_INFORMATION *
+const SYSTEM_PROCESS_INFORMATION *
 NextProcessEntry(const BYTE *pbList, ULONG cbList, const SYSTEM_PROCESS_INFORMATION *pEntry)
 {
     size_t offset = 0;
@@ -255,13 +269,25 @@ NextProcessEntry(const BYTE *pbList, ULONG cbList, const SYSTEM_PROCESS_INFORMAT
     return reinterpret_cast<const SYSTEM_PROCESS_INFORMATION *>(pbList + offset);
 }
 
+bool FindOwnSession(const BYTE *pbList, ULONG cbList, DWORD *pdwSessionId)
+{
+    const DWORD dwOwnId = GetCurrentProcessId();
+    for (const SYSTEM_PROCESS_INFORMATION *pEntry = NULL;
+         (pEntry = NextProcessEntry(pbList, cbList, pEntry)) != NULL;) {
+        if (reinterpret_cast<ULONG_PTR>(pEntry->UniqueProcessId) == dwOwnId) {
+            *pdwSessionId = pEntry->SessionId;
+            return true;
+        }
+    }
+    return false;
+}
+
 InEffectStatus ReadSizesInEffect(SharedSectionSizes *pSizes, DWORD *pdwSessionId)
 {
     WCHAR szSubsystemPath[MAX_PATH] = {};
     BYTE *pbList = NULL;
     ULONG cbList = 0;
     const SYSTEM_PROCESS_INFORMATION *pEntry = NULL;
-    const DWORD dwOwnId = GetCurrentProcessId();
     DWORD dwSessionId = 0;
     bool ownSessionKnown = false;
     InEffectStatus status = kInEffectNotFound;
@@ -279,16 +305,11 @@ InEffectStatus ReadSizesInEffect(SharedSectionSizes *pSizes, DWORD *pdwSessionId
     if (pbList == NULL)
         return kInEffectUnreadable;
 
-    while ((pEntry = NextProcessEntry(pbList, cbList, pEntry)) != NULL) {
-        if (reinterpret_cast<ULONG_PTR>(pEntry->UniqueProcessId) == dwOwnId) {
-            dwSessionId = pEntry->SessionId;
-            ownSessionKnown = true;
-        }
-    }
+    ownSessionKnown = FindOwnSession(pbList, cbList, &dwSessionId);
     while (ownSessionKnown && (pEntry = NextProcessEntry(pbList, cbList, pEntry)) != NULL) {
         // Only processes of this session named like the subsystem are opened.
         const UNICODE_STRING &name = pEntry->ImageName;
-        if (pEntry->SessionId != dwSessionId || !IsWithin(pbList, cbList, name.Buffer, name.Length) ||
+        if (pEntry->SessionId != dwSessionId || !IsWithinBlock(pbList, cbList, name.Buffer, name.Length) ||
             !IsSameIgnoringAsciiCase(name.Buffer, name.Length / sizeof(WCHAR), kSubsystemImageName))
             continue;
         DWORD dwProcessId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pEntry->UniqueProcessId));

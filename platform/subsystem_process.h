@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <winternl.h>
+
 #include "heap_size_field.h"
 
 enum InEffectStatus {
@@ -23,6 +25,33 @@ enum InEffectStatus {
 // The sizes in the command line of the caller's session's subsystem process,
 // and that session; on anything but kInEffectRead both are zero, never a guess.
 InEffectStatus ReadSizesInEffect(SharedSectionSizes *pSizes, DWORD *pdwSessionId);
+
+// The system's process list, which gives every process's session and image
+// name without opening it: the entries from the process heap, NULL when it
+// cannot be had. The caller frees it with HeapFree.
+BYTE *QueryProcessList(ULONG *pcbList);
+
+// The entry after pEntry (the first when NULL), or NULL at the end of the
+// list or where an entry would not lie whole within it.
+const SYSTEM_PROCESS_INFORMATION *
+NextProcessEntry(const BYTE *pbList, ULONG cbList, const SYSTEM_PROCESS_INFORMATION *pEntry);
+
+// The session of this process, as the list gives it; false when it is not listed.
+bool FindOwnSession(const BYTE *pbList, ULONG cbList, DWORD *pdwSessionId);
+
+// Binds what reading the list and opening its processes needs, all of which
+// Windows 2000 has; false when one is missing.
+bool BindProcessListFunctions(void);
+
+// Whether this is a 32-bit process on 64-bit Windows.
+bool RunsUnderWow64(void);
+
+// Whether cbPart bytes at pPart lie within the cbBlock bytes at pBlock.
+bool IsWithinBlock(const void *pBlock, size_t cbBlock, const void *pPart, size_t cbPart);
+
+// Whether processes can be opened with PROCESS_QUERY_LIMITED_INFORMATION
+// (Windows Vista and later), told by a function new with it.
+bool HasLimitedProcessQuery(void);
 
 typedef LONG(NTAPI *NtQuerySystemInformationProc)(ULONG, PVOID, ULONG, PULONG);
 typedef LONG(NTAPI *NtQueryInformationProcessProc)(HANDLE, ULONG, PVOID, ULONG, PULONG);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_desktops.h"
 #include "fake_event_log.h"
 #include "machine_state.h"
 #include "subsystem_process.h"
@@ -40,19 +41,23 @@ SystemFunction GuardedSystemLookup(LPCWSTR pszModule, LPCSTR pszName)
 }
 
 class AdvapiGuardListener : public testing::EmptyTestEventListener {
-    // The event log is only read, and reading changes nothing: its binding
-    // goes back to the real lookup, so that no test inherits another's fake.
+    // The event log and the desktops are only read (the process's own
+    // window station is switched back), and reading changes nothing: their
+    // bindings go back to the real lookup, so that no test inherits another's
+    // fake. The processes they read come through the guarded process binding.
     void OnTestStart(const testing::TestInfo &) override
     {
         ResetAdvapiBinding();
         ResetProcessBinding();
         RemoveFakeEventLog();
+        RemoveFakeDesktops();
     }
     void OnTestEnd(const testing::TestInfo &) override
     {
         ResetAdvapiBinding();
         ResetProcessBinding();
         RemoveFakeEventLog();
+        RemoveFakeDesktops();
     }
 };
 

@@ -4,20 +4,32 @@
 #include <map>
 
 #include "advapi_guard.h"
+#include "session_desktops.h"
 #include "subsystem_process.h"
 
 FakeProcesses g_fakeProcesses;
 
 static std::map<HANDLE, DWORD> s_handleAccess;
 static const ULONG_PTR kFirstHandle = 0x7A000;
+static const ULONG_PTR kFirstToken = 0x7B000;
+static const ULONG_PTR kServiceManager = 0x7C000;
+static const DWORD kSidPrefix = 0x15050000; // S-1-5-21-PID: the process's SID carries its id
 
 static const LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004u);
 
 static FakeProcess *ProcessOf(HANDLE hProcess)
 {
-    if (s_handleAccess.count(hProcess) == 0)
+    ULONG_PTR handle = reinterpret_cast<ULONG_PTR>(hProcess);
+    if (s_handleAccess.count(hProcess) == 0 || handle < kFirstHandle || handle >= kFirstToken)
         return NULL;
-    return &g_fakeProcesses.processes[(reinterpret_cast<ULONG_PTR>(hProcess) - kFirstHandle) / 4];
+    return &g_fakeProcesses.processes[(handle - kFirstHandle) / 4];
+}
+
+static HANDLE AddHandle(ULONG_PTR handle, DWORD dwAccess)
+{
+    s_handleAccess[reinterpret_cast<HANDLE>(handle)] = dwAccess;
+    g_fakeProcesses.openHandles++;
+    return reinterpret_cast<HANDLE>(handle);
 }
 
 static size_t Aligned(size_t cb)
@@ -74,10 +86,7 @@ static HANDLE WINAPI FakeOpenProcess(DWORD dwAccess, BOOL, DWORD dwProcessId)
             SetLastError(ERROR_ACCESS_DENIED);
             return NULL;
         }
-        HANDLE hProcess = reinterpret_cast<HANDLE>(kFirstHandle + i * 4);
-        s_handleAccess[hProcess] = dwAccess;
-        g_fakeProcesses.openHandles++;
-        return hProcess;
+        return AddHandle(kFirstHandle + i * 4, dwAccess);
     }
     SetLastError(ERROR_INVALID_PARAMETER); // the process has ended
     return NULL;
@@ -170,6 +179,156 @@ static BOOL WINAPI FakeReadProcessMemory(HANDLE hProcess, LPCVOID pAddress, LPVO
     CopyMemory(pBuffer, pAddress, cb); // the fake's memory is this process's own
     *pcbRead = cb;
     return TRUE;
+}
+
+static DWORD WINAPI FakeGetGuiResources(HANDLE hProcess, DWORD dwFlags)
+{
+    static const DWORD kIndexOfFlag[] = {2, 0, 3, 99, 1}; // GR_GDIOBJECTS, GR_USEROBJECTS, _PEAK (2), -, _PEAK (4)
+    const FakeProcess *pProcess = ProcessOf(hProcess);
+    const DWORD index = dwFlags < 5 ? kIndexOfFlag[dwFlags] : 99;
+    if (index == 99 || (pProcess == NULL && hProcess != reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (pProcess == NULL)
+        return g_fakeProcesses.sessionCounts[index];
+    if (pProcess->guiError != 0)
+        SetLastError(pProcess->guiError);
+    return pProcess->guiError != 0 ? 0 : pProcess->guiCounts[index];
+}
+
+static BOOL WINAPI FakeOpenProcessToken(HANDLE hProcess, DWORD dwAccess, PHANDLE phToken)
+{
+    const FakeProcess *pProcess = ProcessOf(hProcess);
+    if (pProcess == NULL || pProcess->refusesToken || dwAccess != TOKEN_QUERY) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    *phToken = AddHandle(kFirstToken + static_cast<ULONG_PTR>(pProcess - &g_fakeProcesses.processes[0]) * 4, dwAccess);
+    return TRUE;
+}
+
+static BOOL WINAPI FakeGetTokenInformation(
+    HANDLE hToken, TOKEN_INFORMATION_CLASS infoClass, LPVOID pInfo, DWORD cbInfo, PDWORD pcbReturned)
+{
+    ULONG_PTR handle = reinterpret_cast<ULONG_PTR>(hToken);
+    if (s_handleAccess.count(hToken) == 0 || handle < kFirstToken || handle >= kServiceManager) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const FakeProcess &process = g_fakeProcesses.processes[(handle - kFirstToken) / 4];
+    if (infoClass == TokenStatistics && cbInfo >= sizeof(TOKEN_STATISTICS)) {
+        TOKEN_STATISTICS statistics = {};
+        statistics.AuthenticationId = process.logon;
+        CopyMemory(pInfo, &statistics, sizeof statistics);
+        *pcbReturned = sizeof statistics;
+        return TRUE;
+    }
+    // The user's SID right after its TOKEN_USER: S-1-5-21-PID.
+    const DWORD cbUser = sizeof(TOKEN_USER) + 12;
+    if (infoClass != TokenUser || cbInfo < cbUser) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    BYTE *pbSid = static_cast<BYTE *>(pInfo) + sizeof(TOKEN_USER);
+    const BYTE sid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0};
+    CopyMemory(pbSid, sid, sizeof sid);
+    CopyMemory(pbSid + 8, &process.pid, sizeof process.pid);
+    static_cast<TOKEN_USER *>(pInfo)->User.Sid = pbSid;
+    *pcbReturned = cbUser;
+    return TRUE;
+}
+
+static BOOL WINAPI FakeLookupAccountSidW(
+    LPCWSTR, PSID pSid, LPWSTR pszName, LPDWORD pcchName, LPWSTR pszDomain, LPDWORD pcchDomain, PSID_NAME_USE pUse)
+{
+    DWORD dwProcessId = 0;
+    CopyMemory(&dwProcessId, static_cast<BYTE *>(pSid) + 8, sizeof dwProcessId);
+    for (const FakeProcess &process : g_fakeProcesses.processes) {
+        size_t at = process.account.find(L'\\');
+        if (process.pid != dwProcessId || process.account.empty())
+            continue;
+        std::wstring domain = at == std::wstring::npos ? L"" : process.account.substr(0, at);
+        std::wstring name = at == std::wstring::npos ? process.account : process.account.substr(at + 1);
+        if (name.size() >= *pcchName || domain.size() >= *pcchDomain) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        lstrcpyW(pszName, name.c_str());
+        lstrcpyW(pszDomain, domain.c_str());
+        *pUse = SidTypeUser;
+        return TRUE;
+    }
+    SetLastError(ERROR_NONE_MAPPED);
+    return FALSE;
+}
+
+static SC_HANDLE WINAPI FakeOpenSCManagerW(LPCWSTR, LPCWSTR, DWORD)
+{
+    if (g_fakeProcesses.serviceManagerError != 0) {
+        SetLastError(g_fakeProcesses.serviceManagerError);
+        return NULL;
+    }
+    return reinterpret_cast<SC_HANDLE>(AddHandle(kServiceManager, 0));
+}
+
+// Two services a call at most, so that the reader must go on with the
+// resume handle.
+static BOOL WINAPI FakeEnumServicesStatusExW(SC_HANDLE hManager,
+                                             SC_ENUM_TYPE,
+                                             DWORD,
+                                             DWORD,
+                                             LPBYTE pbBuffer,
+                                             DWORD cbBuffer,
+                                             LPDWORD pcbNeeded,
+                                             LPDWORD pcReturned,
+                                             LPDWORD pResume,
+                                             LPCWSTR)
+{
+    std::vector<std::pair<DWORD, const std::wstring *>> all;
+    for (const FakeProcess &process : g_fakeProcesses.processes) {
+        for (const std::wstring &service : process.services)
+            all.push_back(std::make_pair(process.pid, &service));
+    }
+    ENUM_SERVICE_STATUS_PROCESSW *pEntries = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW *>(pbBuffer);
+    WCHAR *pszNames = reinterpret_cast<WCHAR *>(pbBuffer + cbBuffer);
+    *pcReturned = 0;
+    *pcbNeeded = 0;
+    if (hManager != reinterpret_cast<SC_HANDLE>(kServiceManager) || cbBuffer < 4096) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (; *pResume < all.size() && *pcReturned < 2; ++*pResume, ++*pcReturned) {
+        const std::wstring &name = *all[*pResume].second;
+        pszNames -= name.size() + 1;
+        lstrcpyW(pszNames, name.c_str());
+        ENUM_SERVICE_STATUS_PROCESSW entry = {};
+        entry.lpServiceName = pszNames;
+        entry.lpDisplayName = pszNames;
+        entry.ServiceStatusProcess.dwProcessId = all[*pResume].first;
+        pEntries[*pcReturned] = entry;
+    }
+    if (*pResume < all.size()) {
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL WINAPI FakeCloseServiceHandle(SC_HANDLE hManager)
+{
+    return FakeCloseHandle(reinterpret_cast<HANDLE>(hManager));
+}
+
+void BindFakeHolders(DesktopBinding *pBinding)
+{
+    pBinding->pfnGetGuiResources = FakeGetGuiResources;
+    pBinding->pfnOpenProcessToken = FakeOpenProcessToken;
+    pBinding->pfnGetTokenInformation = FakeGetTokenInformation;
+    pBinding->pfnLookupAccountSidW = FakeLookupAccountSidW;
+    pBinding->pfnOpenSCManagerW = FakeOpenSCManagerW;
+    pBinding->pfnEnumServicesStatusExW = FakeEnumServicesStatusExW;
+    pBinding->pfnCloseServiceHandle = FakeCloseServiceHandle;
 }
 
 static SystemFunction RefusingLookup(LPCWSTR, LPCSTR)

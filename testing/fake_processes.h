@@ -39,6 +39,13 @@ struct FakeProcess {
     bool wow64;
     PEB peb; // its memory, read through ReadProcessMemory
     RTL_USER_PROCESS_PARAMETERS parameters;
+    // What the desktop binding reads of it (fake_desktops.h).
+    DWORD guiCounts[4];   // GetGuiResources' USER, USER peak, GDI, GDI peak
+    DWORD guiError;       // each count answers 0 with it (0: the counts)
+    std::wstring account; // DOMAIN\name; empty: LookupAccountSidW fails with 1332
+    LUID logon;           // its token's AuthenticationId
+    bool refusesToken;    // OpenProcessToken fails with 5
+    std::vector<std::wstring> services;
 };
 
 struct FakeProcesses {
@@ -47,7 +54,9 @@ struct FakeProcesses {
     bool ownListed;
     bool ownWow64;                // this process is 32-bit on 64-bit Windows
     int listCalls;                // the list answers too small to its first call
-    int openHandles;              // handles not yet closed
+    int openHandles;              // handles not yet closed, tokens and the service manager's included
+    DWORD sessionCounts[4];       // GetGuiResources(GR_GLOBAL, ...)
+    DWORD serviceManagerError;    // OpenSCManagerW fails with it
     std::vector<std::string> log; // "open PID ACCESS", "image", "query 60", "basic", "read", "close"
 };
 extern FakeProcesses g_fakeProcesses;
@@ -59,5 +68,10 @@ std::wstring SubsystemImagePath();
 // SharedSection=1024,4096,768, and this process in session 1.
 void InstallFakeProcesses();
 void RemoveFakeProcesses();
+
+struct DesktopBinding;
+// Puts the fake's GetGuiResources (GR_GLOBAL gives the session's counts),
+// token functions and service manager into the binding.
+void BindFakeHolders(DesktopBinding *pBinding);
 
 #endif

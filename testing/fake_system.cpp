@@ -13,10 +13,18 @@ FakeSystem g_fake;
 
 static std::map<HKEY, REGSAM> s_openKeys;
 static UINT_PTR s_nextKey;
+static const HKEY kQuotaKey = reinterpret_cast<HKEY>(0x9000); // the key of the per-process quotas
 
 static LONG WINAPI FakeRegOpenKeyExW(HKEY hRoot, LPCWSTR pszPath, DWORD, REGSAM sam, PHKEY phKey)
 {
     g_fake.log.push_back("open " + std::to_string(sam));
+    if (hRoot == HKEY_LOCAL_MACHINE && !g_fake.quotas.empty() &&
+        lstrcmpiW(pszPath, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows") == 0) {
+        *phKey = kQuotaKey;
+        s_openKeys[*phKey] = sam;
+        g_fake.openKeys++;
+        return ERROR_SUCCESS;
+    }
     if (hRoot != HKEY_LOCAL_MACHINE || lstrcmpiW(pszPath, kSubsystemsKeyPath) != 0)
         return ERROR_FILE_NOT_FOUND;
     if ((sam & KEY_SET_VALUE) && g_fake.openStatusForWrite != ERROR_SUCCESS)
@@ -35,6 +43,17 @@ FakeRegQueryValueExW(HKEY hKey, LPCWSTR pszName, LPDWORD, LPDWORD pdwType, LPBYT
     g_fake.log.push_back(pbData == NULL ? "probe" : "query");
     if (s_openKeys.count(hKey) == 0 || !(s_openKeys[hKey] & KEY_QUERY_VALUE))
         return ERROR_ACCESS_DENIED;
+    if (hKey == kQuotaKey) {
+        if (g_fake.quotas.count(pszName) == 0)
+            return ERROR_FILE_NOT_FOUND;
+        if (pcbData == NULL || *pcbData < sizeof(DWORD) || pbData == NULL)
+            return ERROR_MORE_DATA;
+        if (pdwType != NULL)
+            *pdwType = REG_DWORD;
+        *reinterpret_cast<DWORD *>(pbData) = g_fake.quotas[pszName];
+        *pcbData = sizeof(DWORD);
+        return ERROR_SUCCESS;
+    }
     if (lstrcmpW(pszName, L"Windows") != 0 || !g_fake.valueExists)
         return ERROR_FILE_NOT_FOUND;
     DWORD cbData = static_cast<DWORD>(g_fake.data.size());

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,11 @@ struct FakeSystem {
     bool valueExists;
     DWORD type;
     std::vector<BYTE> data;
-    LONG openStatusForWrite;      // forced status for an open with KEY_SET_VALUE, or ERROR_SUCCESS
-    LONG setStatus;               // forced status of the store, or ERROR_SUCCESS
-    int openKeys;                 // handles not yet closed
-    std::vector<std::string> log; // "open 1", "probe", "query", "set", "close", "alloc 1", "free 1", "restart"
+    LONG openStatusForWrite;              // forced status for an open with KEY_SET_VALUE, or ERROR_SUCCESS
+    LONG setStatus;                       // forced status of the store, or ERROR_SUCCESS
+    std::map<std::wstring, DWORD> quotas; // REG_DWORD values under ...\Windows NT\CurrentVersion\Windows
+    int openKeys;                         // handles not yet closed
+    std::vector<std::string> log;         // "open 1", "probe", "query", "set", "close", "alloc 1", "free 1", "restart"
 };
 extern FakeSystem g_fake;
 
