@@ -23,6 +23,26 @@ static bool ParseSize(const wchar_t *pszSize, uint64_t *pSizeKb)
     return true;
 }
 
+static bool ParseDesktopsOptions(int argc, const wchar_t *const *argv, CliRequest *pRequest)
+{
+    bool topGiven = false;
+    for (int i = 2; i < argc; i++) {
+        if (IsArgument(argv[i], L"--json") && !pRequest->json) {
+            pRequest->json = true;
+        } else if (IsArgument(argv[i], L"--top") && !topGiven) {
+            uint64_t top = 0;
+            topGiven = true;
+            pRequest->badTop = i + 1 == argc || !ParseSize(argv[++i], &top) || top < 1 || top > kMaxTop;
+            if (pRequest->badTop)
+                return false;
+            pRequest->top = static_cast<uint32_t>(top);
+        } else {
+            return false; // an unknown option, or one given twice
+        }
+    }
+    return true;
+}
+
 bool ParseCliArguments(int argc, const wchar_t *const *argv, CliRequest *pRequest)
 {
     pRequest->action = kCliShow;
@@ -30,6 +50,8 @@ bool ParseCliArguments(int argc, const wchar_t *const *argv, CliRequest *pReques
     pRequest->nonInteractive = false;
     pRequest->dryRun = false;
     pRequest->json = false;
+    pRequest->top = kDefaultTop;
+    pRequest->badTop = false;
 
     if (argc <= 1)
         return true;
@@ -45,6 +67,10 @@ bool ParseCliArguments(int argc, const wchar_t *const *argv, CliRequest *pReques
         pRequest->action = kCliStatus;
         pRequest->json = argc == 3;
         return argc == 2 || (argc == 3 && IsArgument(argv[2], L"--json"));
+    }
+    if (IsArgument(argv[1], L"desktops")) {
+        pRequest->action = kCliDesktops;
+        return ParseDesktopsOptions(argc, argv, pRequest);
     }
     if (!IsArgument(argv[1], L"set") || argc < 3 || !ParseSize(argv[2], &pRequest->newSizeKb))
         return false;

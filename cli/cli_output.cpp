@@ -1,6 +1,9 @@
 // Text for the console companion's standard output and error.
 #include "cli_output.h"
 
+#include "heap_events.h"
+#include "heap_size_field.h"
+
 static void WritePiece(HANDLE hOutput, const WCHAR *pszText)
 {
     DWORD dwMode = 0;
@@ -34,4 +37,76 @@ void WriteText(DWORD nStdHandle, const WCHAR *const *ppszPieces, size_t cPieces)
         return;
     for (size_t i = 0; i < cPieces; i++)
         WritePiece(hOutput, ppszPieces[i]);
+}
+
+// Text on its way out, written a chunk at a time.
+struct OutputChunk {
+    HANDLE hOutput;
+    size_t cch;
+    WCHAR sz[256];
+};
+
+// A surrogate pair is never split between two chunks: UTF-8 has no half of one.
+static void Flush(OutputChunk *pChunk)
+{
+    WCHAR chKept = 0;
+    if (pChunk->cch > 0 && pChunk->sz[pChunk->cch - 1] >= 0xD800 && pChunk->sz[pChunk->cch - 1] <= 0xDBFF)
+        chKept = pChunk->sz[--pChunk->cch];
+    pChunk->sz[pChunk->cch] = 0;
+    WritePiece(pChunk->hOutput, pChunk->sz);
+    pChunk->cch = 0;
+    if (chKept != 0)
+        pChunk->sz[pChunk->cch++] = chKept;
+}
+
+static void Put(OutputChunk *pChunk, const WCHAR *pszText)
+{
+    for (; pszText != NULL && *pszText != 0; pszText++) {
+        if (pChunk->cch == sizeof pChunk->sz / sizeof pChunk->sz[0] - 1)
+            Flush(pChunk);
+        pChunk->sz[pChunk->cch++] = *pszText;
+    }
+}
+
+// Escaped one character at a time, as the events' names are.
+static void PutJsonString(OutputChunk *pChunk, const WCHAR *pszText)
+{
+    if (pszText == NULL || pszText[0] == 0) {
+        Put(pChunk, L"null");
+        return;
+    }
+    Put(pChunk, L"\"");
+    for (; *pszText != 0; pszText++) {
+        const WCHAR szOne[2] = {*pszText, 0};
+        WCHAR szEscaped[7] = {};
+        EscapeJsonText(szOne, szEscaped, 7);
+        Put(pChunk, szEscaped);
+    }
+    Put(pChunk, L"\"");
+}
+
+void WriteFormatted(DWORD nStdHandle, const char *pszFormat, const FormatArgument *pArguments, size_t cArguments)
+{
+    OutputChunk chunk = {GetStdHandle(nStdHandle), 0, {}};
+    size_t next = 0;
+    if (chunk.hOutput == NULL || chunk.hOutput == INVALID_HANDLE_VALUE)
+        return;
+    for (const char *pch = pszFormat; *pch != 0; pch++) {
+        const WCHAR szLiteral[2] = {static_cast<WCHAR>(static_cast<unsigned char>(*pch)), 0};
+        WCHAR szDigits[kHeapSizeTextChars] = {};
+        if (pch[0] != '%' || (pch[1] != 's' && pch[1] != 'j' && pch[1] != 'u') || next == cArguments) {
+            Put(&chunk, szLiteral);
+            continue;
+        }
+        const FormatArgument &argument = pArguments[next++];
+        if (*++pch == 'j') {
+            PutJsonString(&chunk, argument.pszText);
+        } else if (*pch == 's') {
+            Put(&chunk, argument.pszText);
+        } else {
+            FormatHeapSize(static_cast<HeapSizeKb>(argument.value), szDigits);
+            Put(&chunk, szDigits);
+        }
+    }
+    Flush(&chunk);
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "cli_arguments.h"
+#include "cli_desktops.h"
 #include "cli_output.h"
 #include "cli_status.h"
 #include "heap_size_field.h"
@@ -11,34 +12,42 @@
 #include "subsystem_store.h"
 #include "text_buffer.h"
 
-static const WCHAR kUsage[] = L"Usage: MorvantaCli [show]\r\n"
-                              L"       MorvantaCli show --non-interactive\r\n"
-                              L"       MorvantaCli set SIZE [--non-interactive] [--dry-run]\r\n"
-                              L"       MorvantaCli status [--json]\r\n"
-                              L"       MorvantaCli --help | /?\r\n"
-                              L"\r\n"
-                              L"Sizes are in KB and come from SharedSection= in the Windows subsystem command\r\n"
-                              L"line: its second number sizes the interactive desktop heap (the user's desktops),\r\n"
-                              L"its third the non-interactive one (the desktops of services and what they start;\r\n"
-                              L"without a third number they get the interactive size).\r\n"
-                              L"\r\n"
-                              L"show prints the interactive size, or with --non-interactive the non-interactive\r\n"
-                              L"one. set stores SIZE as the interactive size, or with --non-interactive as the\r\n"
-                              L"non-interactive one (adding the third number when there is none). SIZE is\r\n"
-                              L"digits only and lies between half and double the current size of that heap;\r\n"
-                              L"the non-interactive heap may also go up to the interactive size in one run.\r\n"
-                              L"--dry-run prints the value as it would be written and writes nothing. status\r\n"
-                              L"prints all three sizes as configured for the next start and as in effect now,\r\n"
-                              L"read from this session's subsystem process, then what the System log holds\r\n"
-                              L"about desktop heaps since Windows started (events 243, 244 and 1046, and\r\n"
-                              L"programs that failed to start with 0xC0000142) and what to do about it;\r\n"
-                              L"--json prints all of it as one line.\r\n"
-                              L"\r\n"
-                              L"Exit codes: 0 shown or nothing to do (status: no restart pending), 3010 stored\r\n"
-                              L"(status: a restart is pending), 1168 status cannot tell, 87 bad argument or size\r\n"
-                              L"out of range, 13 value cannot be read or rewritten, 5 access denied, 1 not\r\n"
-                              L"Windows 2000/XP or later, else the error with which Windows refused to store\r\n"
-                              L"the value.\r\n";
+static const char kUsage[] = "Usage: MorvantaCli [show]\r\n"
+                             "       MorvantaCli show --non-interactive\r\n"
+                             "       MorvantaCli set SIZE [--non-interactive] [--dry-run]\r\n"
+                             "       MorvantaCli status [--json]\r\n"
+                             "       MorvantaCli desktops [--top N] [--json]\r\n"
+                             "       MorvantaCli --help | /?\r\n"
+                             "\r\n"
+                             "Sizes are in KB and come from SharedSection= in the Windows subsystem command\r\n"
+                             "line: its second number sizes the interactive desktop heap (the user's desktops),\r\n"
+                             "its third the non-interactive one (the desktops of services and what they start;\r\n"
+                             "without a third number they get the interactive size).\r\n"
+                             "\r\n"
+                             "show prints the interactive size, or with --non-interactive the non-interactive\r\n"
+                             "one. set stores SIZE as the interactive size, or with --non-interactive as the\r\n"
+                             "non-interactive one (adding the third number when there is none). SIZE is\r\n"
+                             "digits only and lies between half and double the current size of that heap;\r\n"
+                             "the non-interactive heap may also go up to the interactive size in one run.\r\n"
+                             "--dry-run prints the value as it would be written and writes nothing. status\r\n"
+                             "prints all three sizes as configured for the next start and as in effect now,\r\n"
+                             "read from this session's subsystem process, then what the System log holds\r\n"
+                             "about desktop heaps since Windows started (events 243, 244 and 1046, and\r\n"
+                             "programs that failed to start with 0xC0000142) and what to do about it;\r\n"
+                             "--json prints all of it as one line.\r\n"
+                             "\r\n"
+                             "desktops lists the desktops of this session with the heap size each was created\r\n"
+                             "with, the N processes (10 unless --top says, up to 1000) that hold the most USER\r\n"
+                             "objects with their GDI objects, accounts and services, the counts by logon\r\n"
+                             "session and for the whole session, and the processes near their own USER or GDI\r\n"
+                             "object quota. How much of a heap is used cannot be read. It needs no rights and\r\n"
+                             "shows what those it has allow; --json prints it as one line.\r\n"
+                             "\r\n"
+                             "Exit codes: 0 shown or nothing to do (status: no restart pending), 3010 stored\r\n"
+                             "(status: a restart is pending), 1168 status cannot tell, 87 bad argument or size\r\n"
+                             "out of range, 13 value cannot be read or rewritten, 5 access denied, 1 not\r\n"
+                             "Windows 2000/XP or later, else the error with which Windows refused to store\r\n"
+                             "the value.\r\n";
 
 // The heap a show or set speaks of: its name in messages and its rewrite.
 struct HeapChoice {
@@ -187,11 +196,12 @@ int RunHeapSizeCommand(int argc, const wchar_t *const *argv)
     int exitCode = ERROR_SUCCESS;
 
     if (!ParseCliArguments(argc, argv, &request)) {
-        WriteText(STD_ERROR_HANDLE, {kUsage});
+        WriteFormat(STD_ERROR_HANDLE,
+                    request.badTop ? "MorvantaCli: --top takes a whole number from 1 to 1000.\r\n" : kUsage);
         return ERROR_INVALID_PARAMETER;
     }
     if (request.action == kCliHelp) {
-        WriteText(STD_OUTPUT_HANDLE, {kUsage});
+        WriteFormat(STD_OUTPUT_HANDLE, kUsage);
         return ERROR_SUCCESS;
     }
     if (!IsNtFamily()) {
@@ -199,6 +209,9 @@ int RunHeapSizeCommand(int argc, const wchar_t *const *argv)
                   {L"MorvantaCli: changing the desktop heap size is only supported on Windows 2000/XP and later.\r\n"});
         return 1;
     }
+
+    if (request.action == kCliDesktops)
+        return ReportDesktops(request.top, request.json);
 
     // Every command stands on the interactive size: status as show does,
     // and a command line without it is not one that Windows can start with.

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "bounded_string.h"
+#include "cli_desktops.h"
 #include "cli_output.h"
 #include "subsystem_process.h"
 #include "system_log.h"
@@ -14,39 +15,39 @@ const size_t kReportLineChars = 256; // the longest line of the report, JSON inc
 const size_t kEventTimeChars = 24;   // "2026-12-09 14:02:11 UTC"
 
 // Why the sizes in effect are unknown, in a sentence an administrator can act on.
-static const WCHAR *UnknownReason(InEffectStatus status)
+static const char *UnknownReason(InEffectStatus status)
 {
     switch (status) {
     case kInEffectNotSupported:
-        return L"this version of Windows lacks what reading them needs (Windows Vista or later)";
+        return "this version of Windows lacks what reading them needs (Windows Vista or later)";
     case kInEffectNotFound:
-        return L"no Windows subsystem process (csrss.exe in the system directory) was found in this session";
+        return "no Windows subsystem process (csrss.exe in the system directory) was found in this session";
     case kInEffectAccessDenied:
-        return L"the Windows subsystem process refused access; run from an elevated prompt (before Windows 8.1, as "
-               L"SYSTEM)";
+        return "the Windows subsystem process refused access; run from an elevated prompt (before Windows 8.1, as "
+               "SYSTEM)";
     case kInEffectOtherBitness:
-        return L"this Windows gives the command line of the Windows subsystem process only from that process's "
-               L"memory, which a program of another bitness cannot read soundly";
+        return "this Windows gives the command line of the Windows subsystem process only from that process's "
+               "memory, which a program of another bitness cannot read soundly";
     case kInEffectNoSharedSection:
-        return L"the command line of the Windows subsystem process holds no desktop heap size";
+        return "the command line of the Windows subsystem process holds no desktop heap size";
     default:
-        return L"the command line of the Windows subsystem process could not be read";
+        return "the command line of the Windows subsystem process could not be read";
     }
 }
 
 // Why the events since the start are unknown.
-static const WCHAR *EventsUnknownReason(EventsStatus status)
+static const char *EventsUnknownReason(EventsStatus status)
 {
     switch (status) {
     case kEventsNotSupported:
-        return L"reading them needs the Windows Event Log (Windows Vista or later)";
+        return "reading them needs the Windows Event Log (Windows Vista or later)";
     case kEventsAccessDenied:
-        return L"this account may not read the System log; run as an administrator or as a member of Event Log "
-               L"Readers";
+        return "this account may not read the System log; run as an administrator or as a member of Event Log "
+               "Readers";
     case kEventsReadFailed:
-        return L"the System log could not be read to the end";
+        return "the System log could not be read to the end";
     default:
-        return L"the System log could not be queried";
+        return "the System log could not be queried";
     }
 }
 
@@ -167,8 +168,10 @@ static void WriteJsonEvents(const HeapEventsSinceStart *pEvents)
 static void WriteJsonReport(const SharedSectionSizes &configured,
                             const SharedSectionSizes *pInEffect,
                             RestartPending pending,
+                            const SessionDesktop &own,
                             const HeapEventsSinceStart *pEvents)
 {
+    SessionDesktops desktops = {};
     static const WCHAR *const kPending[] = {L"null", L"false", L"true"};
     WCHAR szLine[kReportLineChars] = L"{\"configured\":";
     AppendJsonSizes(szLine, &configured);
@@ -177,6 +180,10 @@ static void WriteJsonReport(const SharedSectionSizes &configured,
     Append(szLine, L",\"restartPending\":");
     Append(szLine, kPending[pending]);
     WriteText(STD_OUTPUT_HANDLE, {szLine});
+    // Out of memory, the list is empty: the members stay, the status does not depend on them.
+    ReadSessionDesktops(&desktops);
+    WriteJsonDesktopMembers(own, desktops);
+    ReleaseSessionDesktops(&desktops);
     WriteJsonEvents(pEvents);
     WriteText(STD_OUTPUT_HANDLE, {L"}\r\n"});
 }
@@ -207,7 +214,8 @@ static void WriteTableRow(const WCHAR *pszLabel, HeapSizeKb configuredKb, HeapSi
 static void WriteTableReport(const SharedSectionSizes &configured,
                              const SharedSectionSizes *pInEffect,
                              DWORD dwSessionId,
-                             RestartPending pending)
+                             RestartPending pending,
+                             const SessionDesktop &own)
 {
     const SharedSectionSizes unknown = {};
     const SharedSectionSizes &inEffect = pInEffect != NULL ? *pInEffect : unknown;
@@ -221,17 +229,20 @@ static void WriteTableReport(const SharedSectionSizes &configured,
         WriteText(STD_OUTPUT_HANDLE,
                   {L"In effect: the command line of the Windows subsystem process of session ", szSession, L".\r\n"});
     if (pending == kPendingYes)
-        WriteText(STD_OUTPUT_HANDLE,
-                  {L"A restart is pending: the configured sizes take effect when Windows restarts.\r\n"});
+        WriteFormat(STD_OUTPUT_HANDLE,
+                    "A restart is pending: the configured sizes take effect when Windows restarts.\r\n"
+                    "Only a restart counts: where Fast Startup is on (the default since Windows 8), a shut down "
+                    "keeps the running sizes.\r\n");
     else if (pending == kPendingNo)
-        WriteText(STD_OUTPUT_HANDLE, {L"No restart is pending: the configured sizes are in effect.\r\n"});
+        WriteFormat(STD_OUTPUT_HANDLE, "No restart is pending: the configured sizes are in effect.\r\n");
     else if (pInEffect == NULL)
-        WriteText(STD_OUTPUT_HANDLE,
-                  {L"Whether a restart is pending cannot be told: the sizes in effect are unknown.\r\n"});
+        WriteFormat(STD_OUTPUT_HANDLE,
+                    "Whether a restart is pending cannot be told: the sizes in effect are unknown.\r\n");
     else
-        WriteText(STD_OUTPUT_HANDLE,
-                  {L"Whether a restart is pending cannot be told: the sizes that are known agree, and a size "
-                   L"cannot be read on one side.\r\n"});
+        WriteFormat(STD_OUTPUT_HANDLE,
+                    "Whether a restart is pending cannot be told: the sizes that are known agree, and a size cannot "
+                    "be read on one side.\r\n");
+    WriteOwnDesktopLine(own, configured);
 }
 
 // One line per kind of event, then the verdicts that apply; unknown events
@@ -244,17 +255,17 @@ static void WriteTextEvents(const HeapEventsSinceStart *pEvents)
         L"SharedSection sizes rejected (event 1046): ",
         L"Programs that failed to start with 0xC0000142: ",
     };
-    static const WCHAR *const kVerdicts[] = {
-        L"A desktop heap ran out since Windows started (event 243). For services and build agents it is usually "
-        L"the non-interactive heap, the third number: raise it (MorvantaCli set 4096 --non-interactive) and "
-        L"restart. Windows logs 243 once per session, so the count is a lower bound.\r\n",
-        L"Windows could not create a desktop for lack of room for its heap (event 244). Raising a size makes this "
-        L"worse: run fewer desktops, or give services smaller non-interactive heaps.\r\n",
-        L"Windows rejected the SharedSection sizes at this start (event 1046). Lower them, then restart.\r\n",
-        L"Programs failed to start with 0xC0000142 since Windows started. A full non-interactive heap (the third "
-        L"number) causes this, and so does a desktop that the program may not open; raise the third number if "
-        L"nothing else explains it.\r\n",
-        L"No desktop heap event since Windows started.\r\n",
+    static const char *const kVerdicts[] = {
+        "A desktop heap ran out since Windows started (event 243). For services and build agents it is usually "
+        "the non-interactive heap, the third number: raise it (MorvantaCli set 4096 --non-interactive) and "
+        "restart. Windows logs 243 once per session, so the count is a lower bound.\r\n",
+        "Windows could not create a desktop for lack of room for its heap (event 244). Raising a size makes this "
+        "worse: run fewer desktops, or give services smaller non-interactive heaps.\r\n",
+        "Windows rejected the SharedSection sizes at this start (event 1046). Lower them, then restart.\r\n",
+        "Programs failed to start with 0xC0000142 since Windows started. A full non-interactive heap (the third "
+        "number) causes this, and so does a desktop that the program may not open; raise the third number if "
+        "nothing else explains it.\r\n",
+        "No desktop heap event since Windows started.\r\n",
     };
     WCHAR szTime[kEventTimeChars] = {};
     if (pEvents == NULL) {
@@ -282,7 +293,7 @@ static void WriteTextEvents(const HeapEventsSinceStart *pEvents)
     unsigned verdicts = ChooseHeapVerdicts(*pEvents);
     for (int i = 0; i < 5; i++) {
         if ((verdicts & (1u << i)) != 0)
-            WriteText(STD_OUTPUT_HANDLE, {kVerdicts[i]});
+            WriteFormat(STD_OUTPUT_HANDLE, kVerdicts[i]);
     }
 }
 
@@ -296,19 +307,23 @@ int ReportHeapStatus(const SharedSectionSizes &configured, bool json)
     HeapEventsSinceStart events = {};
     EventsStatus eventsStatus = ReadHeapEventsSinceStart(&events);
     const HeapEventsSinceStart *pEvents = eventsStatus == kEventsRead ? &events : NULL;
+    SessionDesktop own = {};
+    ReadOwnDesktop(&own);
 
-    if (pInEffect == NULL)
-        WriteText(STD_ERROR_HANDLE,
-                  {L"MorvantaCli: the sizes in effect are unknown: ", UnknownReason(status), L".\r\n"});
-    if (pEvents == NULL)
-        WriteText(STD_ERROR_HANDLE,
-                  {L"MorvantaCli: the events since the last start are unknown: ",
-                   EventsUnknownReason(eventsStatus),
-                   L".\r\n"});
+    if (pInEffect == NULL) {
+        WriteFormat(STD_ERROR_HANDLE, "MorvantaCli: the sizes in effect are unknown: ");
+        WriteFormat(STD_ERROR_HANDLE, UnknownReason(status));
+        WriteFormat(STD_ERROR_HANDLE, ".\r\n");
+    }
+    if (pEvents == NULL) {
+        WriteFormat(STD_ERROR_HANDLE, "MorvantaCli: the events since the last start are unknown: ");
+        WriteFormat(STD_ERROR_HANDLE, EventsUnknownReason(eventsStatus));
+        WriteFormat(STD_ERROR_HANDLE, ".\r\n");
+    }
     if (json) {
-        WriteJsonReport(configured, pInEffect, pending, pEvents);
+        WriteJsonReport(configured, pInEffect, pending, own, pEvents);
     } else {
-        WriteTableReport(configured, pInEffect, dwSessionId, pending);
+        WriteTableReport(configured, pInEffect, dwSessionId, pending, own);
         WriteTextEvents(pEvents);
     }
 

@@ -267,6 +267,24 @@ void MaskStart(std::string *pOut)
     }
 }
 
+// Wine's own desktop, whose heap size it cannot give.
+const char kWineDesktop[] = "{\"windowStation\":\"WinSta0\",\"desktop\":\"Default\",\"heapKb\":null,\"error\":87,"
+                            "\"account\":null,\"current\":true}";
+const char kWineDesktopLine[] = "This desktop: WinSta0\\Default: heap unknown (error 87).\r\n";
+
+// The desktops of status --json become DESKTOPS where they are Wine's own
+// desktop and a list that holds it: the other stations are Wine's services'.
+void MaskDesktops(std::string *pOut)
+{
+    const std::string lead = std::string("\"desktop\":") + kWineDesktop + ",\"desktops\":[";
+    size_t at = pOut->find(lead);
+    size_t end = pOut->find("],", at);
+    if (at == std::string::npos || end == std::string::npos ||
+        pOut->substr(at + lead.size(), end - at - lead.size()).find(kWineDesktop) == std::string::npos)
+        return;
+    pOut->replace(at, end + 2 - at, "DESKTOPS,");
+}
+
 const char kUsage[] = "Usage: MorvantaCli";
 const char kError[] = "MorvantaCli: ";
 
@@ -328,6 +346,7 @@ class CliEndToEnd : public testing::Test {
             ASSERT_TRUE(RunCli(row.args, &run)) << "error " << run.startError << " after " << run.elapsedMs << " ms";
             EXPECT_EQ(row.exitCode, run.exitCode);
             MaskStart(&run.out);
+            MaskDesktops(&run.out);
             // A status report under Wine's own wevtapi ends its errors with
             // the events' line; the rows speak of the rest.
             bool reported = _wcsnicmp(row.args, L"status", 6) == 0 && !row.out.empty();
@@ -672,7 +691,7 @@ std::string StatusJson(const char *pszConfigured,
                        const std::string &sinceStart = "null")
 {
     return std::string("{\"configured\":") + pszConfigured + ",\"inEffect\":" + pszInEffect +
-           ",\"restartPending\":" + pszPending + ",\"sinceStart\":" + sinceStart + "}\r\n";
+           ",\"restartPending\":" + pszPending + ",DESKTOPS,\"sinceStart\":" + sinceStart + "}\r\n";
 }
 
 TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
@@ -768,7 +787,7 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          "In effect: the command line of the Windows subsystem process of session 1.\r\n"
          "Whether a restart is pending cannot be told: the sizes that are known agree, and a size cannot be read "
          "on one side.\r\n" +
-             std::string(kEventsUnknownText),
+             std::string(kWineDesktopLine) + kEventsUnknownText,
          NULL,
          L"",
          L"x,3072,512"},
@@ -802,8 +821,10 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          "interactive                3072         4096\r\n"
          "non-interactive             512          512\r\n"
          "In effect: the command line of the Windows subsystem process of session 1.\r\n"
-         "A restart is pending: the configured sizes take effect when Windows restarts.\r\n" +
-             std::string(kEventsUnknownText),
+         "A restart is pending: the configured sizes take effect when Windows restarts.\r\n"
+         "Only a restart counts: where Fast Startup is on (the default since Windows 8), a shut down keeps the "
+         "running sizes.\r\n" +
+             std::string(kWineDesktopLine) + kEventsUnknownText,
          NULL,
          L"",
          L"1024,4096,512"},
@@ -817,7 +838,7 @@ TEST_F(CliEndToEnd, StatusComparesTheValueWithTheSubsystemProcess)
          "interactive                3072      unknown\r\n"
          "non-interactive             512      unknown\r\n"
          "Whether a restart is pending cannot be told: the sizes in effect are unknown.\r\n" +
-             std::string(kEventsUnknownText),
+             std::string(kWineDesktopLine) + kEventsUnknownText,
          kUnknown,
          L""},
         {"no interactive number",
@@ -859,8 +880,8 @@ TEST_F(CliEndToEnd, StatusTellsWhatTheSystemLogHolds)
                                   "interactive                3072         3072\r\n"
                                   "non-interactive             512          512\r\n"
                                   "In effect: the command line of the Windows subsystem process of session 1.\r\n"
-                                  "No restart is pending: the configured sizes are in effect.\r\n"
-                                  "Since Windows started at START:\r\n";
+                                  "No restart is pending: the configured sizes are in effect.\r\n" +
+                                  std::string(kWineDesktopLine) + "Since Windows started at START:\r\n";
     const char kHeapRanOut[] =
         "A desktop heap ran out since Windows started (event 243). For services and build agents it is usually the "
         "non-interactive heap, the third number: raise it (MorvantaCli set 4096 --non-interactive) and restart. "
@@ -1001,11 +1022,70 @@ TEST_F(CliEndToEnd, BadArgumentsWriteNothing)
                                            L"status --non-interactive",
                                            L"status json",
                                            L"stat",
-                                           L"statuses"};
+                                           L"statuses",
+                                           L"desktops --json --json",
+                                           L"desktops --top 5 --top 5",
+                                           L"desktops x",
+                                           L"desktop"};
     for (const wchar_t *pszArgs : badArguments) {
         const Row row = {"bad arguments", pszArgs, typical, NULL, ERROR_INVALID_PARAMETER, "", kUsage, L""};
         SCOPED_TRACE(testing::Message() << std::string(pszArgs, pszArgs + wcslen(pszArgs)));
         RunRows(&row, 1);
+    }
+}
+
+TEST_F(CliEndToEnd, DesktopsTellWhatWineCannotGiveAndWhy)
+{
+    // The stations and desktops are real under Wine, its UOI_HEAPSIZE fails
+    // with 87 and its GetGuiResources is a stub (0, error 120): unknown with
+    // the error, never 0. A --top out of range is one line and 87.
+    const char kTop[] = "MorvantaCli: --top takes a whole number from 1 to 1000.\r\n";
+    const struct {
+        const wchar_t *args;
+        DWORD exitCode;
+        std::vector<std::string> holds; // in the output, or for 87 the error
+        const char *never;
+    } rows[] = {
+        {L"desktops",
+         0,
+         {"  WinSta0\\Default: heap unknown (error 87); this program's desktop\r\n",
+          " MorvantaCli.exe: USER unknown (error 120), GDI unknown (error 120); ",
+          "in all: USER unknown (error 120), GDI unknown (error 120).\r\n",
+          "Quotas per process: USER 10000 (Windows' default), GDI 10000 (Windows' default).\r\n",
+          "How much of a desktop heap is used cannot be read on Windows Vista and later without a kernel debugger"},
+         "USER 0"},
+        {L"DESKTOPS --TOP 1000 --JSON",
+         0,
+         {std::string(",\"desktops\":[") + kWineDesktop,
+          "\"name\":\"MorvantaCli.exe\",",
+          "\"userObjects\":null,\"userObjectsError\":120,\"userObjectsPeak\":null,\"userObjectsPeakError\":120,"
+          "\"gdiObjects\":null,\"gdiObjectsError\":120,\"gdiObjectsPeak\":null,\"gdiObjectsPeakError\":120",
+          "\"quotas\":{\"userObjectsDefault\":true,\"userObjects\":10000,\"gdiObjectsDefault\":true,\"gdiObjects\":"
+          "10000}}"
+          "\r\n"},
+         "Objects\":0"},
+        {L"desktops --top 0", ERROR_INVALID_PARAMETER, {kTop}, NULL},
+        {L"desktops --json --top 1001", ERROR_INVALID_PARAMETER, {kTop}, NULL},
+        {L"desktops --top -1", ERROR_INVALID_PARAMETER, {kTop}, NULL},
+        {L"desktops --top", ERROR_INVALID_PARAMETER, {kTop}, NULL},
+    };
+    ASSERT_TRUE(PutSubsystemsValue(TypicalValue()));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << std::string(row.args, row.args + wcslen(row.args)));
+        CliRun run = {};
+        ASSERT_TRUE(RunCli(row.args, &run)) << "error " << run.startError;
+        EXPECT_EQ(row.exitCode, run.exitCode);
+        const std::string &text = row.exitCode == 0 ? run.out : run.err;
+        EXPECT_EQ("", row.exitCode == 0 ? run.err : run.out);
+        for (const std::string &part : row.holds) {
+            EXPECT_NE(std::string::npos, text.find(part)) << part << "\n" << text;
+        }
+        if (row.never != NULL) {
+            EXPECT_EQ(std::string::npos, text.find(row.never)) << text;
+        }
+        if (row.exitCode != 0) {
+            EXPECT_EQ(row.holds[0], text);
+        }
     }
 }
 
