@@ -45,11 +45,13 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         try {
             $script:Heaps = @($Sessions | Get-DesktopHeap -ErrorAction SilentlyContinue -ErrorVariable readErrors)
             $script:ReadDone = [datetime]::UtcNow
+            $script:Holders = @(Get-DesktopHeapProcess -Session $Sessions -Top 3 -ErrorAction SilentlyContinue -ErrorVariable holderErrors)
         }
         finally {
             Set-FleetDelay -FleetHost $Hosts[0] -Seconds 0
         }
         $script:ReadErrors = @($readErrors)
+        $script:HolderErrors = @($holderErrors)
         $script:Csv = @($Heaps | ConvertTo-Csv -NoTypeInformation)
         $script:Left = @(Get-MorvantaTempItem)
     }
@@ -72,6 +74,22 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         $heap[0].InEffectInteractiveKb | Should -BeNullOrEmpty
         $heap[0].RestartPending | Should -BeNullOrEmpty
         $heap[0].InEffectUnknownReason | Should -BeLike 'the sizes in effect are unknown: no Windows subsystem process*'
+        # Wine names its desktops but gives no heap size.
+        $heap[0].Desktop | Should -Be 'WinSta0\Default'
+        $heap[0].DesktopHeapKb | Should -BeNullOrEmpty
+        @($heap[0].Desktops -split '; ') | Should -Contain 'WinSta0\Default=unknown'
+    }
+
+    It 'lists the processes of <Address> that hold the most USER objects, their counts unknown under Wine' -ForEach @(
+        @{ Address = '127.0.0.2' }, @{ Address = '127.0.0.3' }, @{ Address = '127.0.0.6' }
+    ) {
+        $holders = @($Holders | Where-Object ComputerName -EQ $Address)
+        $holders.Count | Should -BeGreaterThan 0
+        $holders.Count | Should -BeLessOrEqual 3
+        $holders[0].PSObject.TypeNames[0] | Should -Be 'Morvanta.DesktopHeapProcess'
+        @($holders | Where-Object { $_.ProcessId -gt 0 -and $_.Name -and $_.Account -and $_.WindowStation -like 'Service-0x*$' }).Count | Should -Be $holders.Count
+        @($holders | Where-Object { $null -ne $_.UserObjects -or $null -ne $_.GdiObjectsPeak -or $null -ne $_.NearQuota }).Count | Should -Be 0
+        @($HolderErrors | ForEach-Object { "$($_.FullyQualifiedErrorId) $($_.TargetObject)" }) | Should -Be @('SessionBroken,Get-DesktopHeapProcess 127.0.0.5')
     }
 
     It 'tells from the System log of <Address> whether a desktop heap ran out: <Exhausted>' -ForEach @(
@@ -96,10 +114,14 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
         }
     }
 
-    It 'shows one line a computer in 80 columns, whether a heap ran out among them' {
+    It 'shows one line a computer in 80 columns, whether a heap ran out among them, and one a process' {
         $lines = @($Heaps | Format-Table | Out-String -Width 80 -Stream | Where-Object { $_.Trim() })
         $lines.Count | Should -Be 5
         @($lines | Where-Object Length -GT 79).Count | Should -Be 0
+        $processLines = @($Holders | Format-Table | Out-String -Width 80 -Stream | Where-Object { $_.Trim() })
+        $processLines.Count | Should -Be ($Holders.Count + 2)
+        $processLines[0] | Should -Match '^ComputerName +Id Name +UserObjects GdiObjects NearQuota'
+        @($processLines | Where-Object Length -GT 79).Count | Should -Be 0
         $lines[0] | Should -Match 'HeapExhausted'
         @($lines | Where-Object { $_ -match '^127\.0\.0\.3 ' })[0] | Should -Match ' True\s*$'
     }
@@ -165,7 +187,7 @@ Describe 'Get-DesktopHeap over sessions from the pipeline, one of them broken' {
     }
 
     It 'exports exactly its own columns' {
-        $Csv[0] | Should -Be '"ComputerName","SharedKb","InteractiveKb","NonInteractiveKb","InEffectSharedKb","InEffectInteractiveKb","InEffectNonInteractiveKb","RestartPending","InEffectUnknownReason","HeapExhausted","HeapAllocationFailures","DesktopCreationFailures","SizesRejected","StartFailures","LastHeapExhaustion","StartFailurePrograms","SinceStartUnknownReason"'
+        $Csv[0] | Should -Be '"ComputerName","SharedKb","InteractiveKb","NonInteractiveKb","InEffectSharedKb","InEffectInteractiveKb","InEffectNonInteractiveKb","RestartPending","InEffectUnknownReason","Desktop","DesktopHeapKb","Desktops","HeapExhausted","HeapAllocationFailures","DesktopCreationFailures","SizesRejected","StartFailures","LastHeapExhaustion","StartFailurePrograms","SinceStartUnknownReason"'
         $Csv.Count | Should -Be 4
     }
 }
@@ -446,18 +468,21 @@ Describe 'Windows PowerShell 5.1' {
         $manifest = Import-PowerShellDataFile -Path (Join-Path $PSScriptRoot '../Morvanta/Morvanta.psd1')
         $manifest.PowerShellVersion | Should -Be '5.1'
         $manifest.CompatiblePSEditions | Should -Be @('Desktop', 'Core')
-        $manifest.FunctionsToExport | Should -Be @('Get-DesktopHeap', 'New-DesktopHeapRemediation', 'Set-DesktopHeap')
+        $manifest.FunctionsToExport | Should -Be @('Get-DesktopHeap', 'Get-DesktopHeapProcess', 'New-DesktopHeapRemediation', 'Set-DesktopHeap')
     }
 
-    It 'has help with examples for <Command>' -ForEach @(@{ Command = 'Get-DesktopHeap' }, @{ Command = 'Set-DesktopHeap' }, @{ Command = 'New-DesktopHeapRemediation' }) {
+    It 'has help with examples for <Command>' -ForEach @(@{ Command = 'Get-DesktopHeap' }, @{ Command = 'Get-DesktopHeapProcess' }, @{ Command = 'Set-DesktopHeap' }, @{ Command = 'New-DesktopHeapRemediation' }) {
         @((Get-Help $Command -Examples).examples.example).Count | Should -BeGreaterThan 1
     }
 
     It 'has an about_Morvanta topic that names every command and property' {
         $topic = Get-Help about_Morvanta | Out-String
-        $names = @((Get-Module Morvanta).ExportedFunctions.Keys) + (InModuleScope Morvanta {
-                ConvertTo-DesktopHeap -ComputerName 'pc' -Run ([pscustomobject]@{ Output = '{"configured":{"sharedKb":1024,"interactiveKb":3072,"nonInteractiveKb":512},"inEffect":null,"restartPending":null,"sinceStart":null}'; Error = '' })
-            }).PSObject.Properties.Name
+        $desktop = '{"windowStation":"WinSta0","desktop":"Default","heapKb":20480,"error":null,"account":null,"current":true}'
+        $names = @((Get-Module Morvanta).ExportedFunctions.Keys) + (InModuleScope Morvanta -Parameters @{ Desktop = $desktop } {
+                param($Desktop)
+                ConvertTo-DesktopHeap -ComputerName 'pc' -Run ([pscustomobject]@{ Output = '{"configured":{"sharedKb":1024,"interactiveKb":3072,"nonInteractiveKb":512},"inEffect":null,"restartPending":null,"desktop":' + $Desktop + ',"desktops":[' + $Desktop + '],"sinceStart":null}'; Error = '' })
+                ConvertTo-DesktopHeapProcess -ComputerName 'pc' -Run ([pscustomobject]@{ Output = '{"processes":[{"processId":4,"name":"a.exe","account":null,"userObjects":1,"userObjectsPeak":2,"gdiObjects":3,"gdiObjectsPeak":4,"services":null,"nearQuota":null,"windowStation":null}]}'; Error = '' })
+            } | ForEach-Object { $_.PSObject.Properties.Name })
         @($names | Where-Object { $topic -notmatch "\b$_\b" }) | Should -BeNullOrEmpty
     }
 }

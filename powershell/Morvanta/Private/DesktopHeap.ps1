@@ -24,6 +24,10 @@ function ConvertTo-DesktopHeap {
         InEffectNonInteractiveKb = ConvertTo-Size $inEffect.nonInteractiveKb
         RestartPending           = $status.restartPending
         InEffectUnknownReason    = $reason
+        Desktop                  = ConvertTo-DesktopName $status.desktop
+        DesktopHeapKb            = ConvertTo-Size $status.desktop.heapKb
+        Desktops                 = (@($status.desktops | Where-Object { $null -ne $_.desktop } |
+                    ForEach-Object { "$(ConvertTo-DesktopName $_)=$(if ($null -eq $_.heapKb) { 'unknown' } else { $_.heapKb })" }) -join '; ')
     }
     $events = ConvertTo-HeapEventProperty -SinceStart $status.sinceStart -ErrorText $Run.Error
     foreach ($name in $events.Keys) {
@@ -71,6 +75,42 @@ function ConvertTo-UtcTime {
     }
     [datetime]::ParseExact([string]$Value, "yyyy-MM-dd'T'HH:mm:ss'Z'", [System.Globalization.CultureInfo]::InvariantCulture,
         [System.Globalization.DateTimeStyles]::AssumeUniversal -bor [System.Globalization.DateTimeStyles]::AdjustToUniversal)
+}
+
+# Station\Desktop, or $null when the program could not name it.
+function ConvertTo-DesktopName {
+    param([Parameter(Mandatory = $true)] [object] $Desktop)
+    if ($null -eq $Desktop.windowStation -or $null -eq $Desktop.desktop) {
+        return $null
+    }
+    '{0}\{1}' -f $Desktop.windowStation, $Desktop.desktop
+}
+
+# The processes of one run of desktops --json, in the program's order (the
+# most USER objects first), as flat objects.
+function ConvertTo-DesktopHeapProcess {
+    [CmdletBinding()]
+    [OutputType('Morvanta.DesktopHeapProcess')]
+    param(
+        [Parameter(Mandatory = $true)] [string] $ComputerName,
+        [Parameter(Mandatory = $true)] [object] $Run
+    )
+    foreach ($process in @(($Run.Output | ConvertFrom-Json).processes)) {
+        [pscustomobject][ordered]@{
+            PSTypeName      = 'Morvanta.DesktopHeapProcess'
+            ComputerName    = $ComputerName
+            ProcessId       = [uint32]$process.processId
+            Name            = $process.name
+            Account         = $process.account
+            UserObjects     = ConvertTo-Size $process.userObjects
+            UserObjectsPeak = ConvertTo-Size $process.userObjectsPeak
+            GdiObjects      = ConvertTo-Size $process.gdiObjects
+            GdiObjectsPeak  = ConvertTo-Size $process.gdiObjectsPeak
+            Services        = $process.services
+            NearQuota       = $process.nearQuota
+            WindowStation   = $process.windowStation
+        }
+    }
 }
 
 function ConvertTo-Size {

@@ -104,16 +104,25 @@ function Invoke-MorvantaFanOut {
     }
 }
 
-# The current sizes of each target, as objects with Target and Heap; a target
-# that fails gives its error through the cmdlet instead.
+# The current sizes of each target, as objects with Target and Heap, or with
+# Top, the processes that hold the most USER objects there, as objects with
+# Target and Processes; a target that fails gives its error through the
+# cmdlet instead.
 function Read-DesktopHeap {
     [CmdletBinding()]
     param(
         [Parameter(Mandatory = $true)] [System.Management.Automation.PSCmdlet] $Cmdlet,
         [Parameter(Mandatory = $true)] [AllowEmptyCollection()] [object[]] $Target,
-        [int] $ThrottleLimit = 32
+        [int] $ThrottleLimit = 32,
+        [ValidateRange(0, 1000)] [int] $Top = 0
     )
-    $results = @(Invoke-MorvantaFanOut -Target $Target -CommandLine 'status --json' -ThrottleLimit $ThrottleLimit -Activity 'Reading desktop heap sizes')
+    $commandLine = 'status --json'
+    $activity = 'Reading desktop heap sizes'
+    if ($Top -gt 0) {
+        $commandLine = "desktops --json --top $Top"
+        $activity = 'Reading who holds objects on the desktops'
+    }
+    $results = @(Invoke-MorvantaFanOut -Target $Target -CommandLine $commandLine -ThrottleLimit $ThrottleLimit -Activity $activity)
     for ($index = 0; $index -lt $results.Count; $index++) {
         $result = $results[$index]
         if ($null -ne $result.ErrorRecord) {
@@ -121,6 +130,9 @@ function Read-DesktopHeap {
         }
         elseif ($result.Runs[0].ExitCode -notin 0, 3010, 1168) {
             $Cmdlet.WriteError((ConvertTo-ProgramErrorRecord -Run $result.Runs[0] -ComputerName $result.ComputerName))
+        }
+        elseif ($Top -gt 0) {
+            [pscustomobject]@{ Target = $Target[$index]; Processes = @(ConvertTo-DesktopHeapProcess -ComputerName $result.ComputerName -Run $result.Runs[0]) }
         }
         else {
             [pscustomobject]@{ Target = $Target[$index]; Heap = ConvertTo-DesktopHeap -ComputerName $result.ComputerName -Run $result.Runs[0] }
