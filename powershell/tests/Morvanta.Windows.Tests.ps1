@@ -50,6 +50,8 @@ BeforeAll {
 
     $script:Heap = @(Get-DesktopHeap -ErrorVariable readErrors)
     $script:ReadErrors = @($readErrors)
+    $script:Holders = @(Get-DesktopHeapProcess -Top 1000 -ErrorVariable holderErrors)
+    $script:HolderErrors = @($holderErrors)
     # A log in which a desktop heap ran out.
     Use-EventLogStandIn '-30|Win32k|244|', '-40|Application Popup|26|agent.exe - Application Error|(0xc0000142)', '-50|Win32k|1046|' {
         $script:Logged = @(Get-DesktopHeap)
@@ -92,6 +94,17 @@ Describe 'Windows: this computer' {
         $Heap[0].InEffectInteractiveKb | Should -BeNullOrEmpty
         $Heap[0].RestartPending | Should -BeNullOrEmpty
         $Heap[0].InEffectUnknownReason | Should -BeLike 'the sizes in effect are unknown: *'
+        $Heap[0].Desktop | Should -Be 'WinSta0\Default'
+        $Heap[0].DesktopHeapKb | Should -BeNullOrEmpty
+    }
+
+    It 'lists the processes of this session with their counts unknown under Wine, never 0' {
+        $HolderErrors.Count | Should -Be 0
+        $program = @($Holders | Where-Object Name -EQ 'MorvantaCli.exe')
+        $program.Count | Should -Be 1
+        $program[0].ComputerName | Should -Be $Me
+        $program[0].Account | Should -Not -BeNullOrEmpty
+        @($Holders | Where-Object { $null -ne $_.UserObjects -or $null -ne $_.GdiObjects }).Count | Should -Be 0
     }
 
     It 'tells whether a desktop heap ran out: unknown with the reason under Wine, else from the log' {
@@ -220,6 +233,9 @@ Describe 'Remediation scripts, each run as the engines run it' {
         Use-EventLogStandIn '-50|Win32k|1046|' {
             $Runs['no events'] = Invoke-EngineScript $made['Intune'][0].FullName
         }
+        Use-EventLogStandIn '-30|Win32k|244|', '-40|Win32k|244|' {
+            $Runs['244 alone'] = Invoke-EngineScript $made['Intune'][0].FullName
+        }
         $script:Left = @(Get-ChildItem -LiteralPath ([System.IO.Path]::GetTempPath()) -Filter 'Morvanta-*')
 
         # The folder's access list, from the functions of a script as made.
@@ -235,7 +251,7 @@ Describe 'Remediation scripts, each run as the engines run it' {
     It '<Run>: exit code <ExitCode>, <Line>' -ForEach @(
         foreach ($engine in 'Intune', 'ConfigurationManager') {
             $intune = $engine -eq 'Intune'
-            $facts = 'non-interactive desktop heap {0} KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,{0}; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: unknown.'
+            $facts = 'non-interactive desktop heap {0} KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,{0}; in effect: unknown; this desktop: WinSta0\Default unknown; restart pending: unknown; a desktop heap ran out since Windows started: unknown.'
             $noSize = 'failed to get the current size of the desktop heap: the Windows value holds no SharedSection= desktop heap size that can be read.'
             $regSz = 'failed to get the current size of the desktop heap: the Windows value is of type REG_SZ, not REG_EXPAND_SZ.'
             @{ Run = "$engine detects 768"; ExitCode = [int]$intune; Line = @('NonCompliant: ', 'Not compliant: ')[$intune] + ($facts -f 768) }
@@ -252,8 +268,9 @@ Describe 'Remediation scripts, each run as the engines run it' {
         @{ Run = 'a key that denies reads'; ExitCode = 1; Line = 'Not compliant: the sizes cannot be checked: failed to get the current size of the desktop heap: access to the SubSystems key was denied; run as SYSTEM or as an elevated administrator.' }
         @{ Run = 'a changed script'; ExitCode = 1; Line = 'Not stored: the MorvantaCli.exe for x64 that this script carries does not match its SHA-256, so it was not started: the script was changed after it was made.'; ToError = $true }
         @{ Run = 'both raised'; ExitCode = 0; Line = 'Stored: the interactive desktop heap from 3072 KB to 6144 KB; this takes effect at the next restart.'; Sizes = '1024,6144' }
-        @{ Run = 'events'; ExitCode = 0; Line = 'Compliant: non-interactive desktop heap 4096 KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,4096; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: yes (event 243: 2, event 244: 1).' }
-        @{ Run = 'no events'; ExitCode = 0; Line = 'Compliant: non-interactive desktop heap 4096 KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,4096; in effect: unknown; restart pending: unknown; a desktop heap ran out since Windows started: no.' }
+        foreach ($logged in @(@('events', 'yes (event 243: 2, event 244: 1)'), @('244 alone', 'yes (event 243: 0, event 244: 2)'), @('no events', 'no'))) {
+            @{ Run = $logged[0]; ExitCode = 0; Line = "Compliant: non-interactive desktop heap 4096 KB (at least 4096 KB wanted). Configured SharedSection=1024,20480,4096; in effect: unknown; this desktop: WinSta0\Default unknown; restart pending: unknown; a desktop heap ran out since Windows started: $($logged[1])." }
+        }
     ) {
         $result = $Runs[$Run]
         $result.ExitCode | Should -Be $ExitCode

@@ -156,8 +156,8 @@ function Format-Sizes {
 }
 
 # The facts of one line: each size asked for against the configured one, the
-# sizes configured and in effect, a restart pending, and whether a desktop
-# heap ran out since Windows started.
+# sizes configured and in effect, this desktop's heap, a restart pending, and
+# whether a desktop heap ran out since Windows started.
 function Format-State {
     param([Parameter(Mandatory = $true)] [object] $Status, [Parameter(Mandatory = $true)] [object[]] $Heap)
     $sizes = foreach ($item in $Heap) {
@@ -177,8 +177,17 @@ function Format-State {
             $ranOut = "yes (event 243: $allocations, event 244: $desktops)"
         }
     }
+    # The desktop this runs on, Service-0x0-3e7$\Default as SYSTEM: its heap
+    # size is the non-interactive size in effect, as Windows made it.
+    $desktop = 'unknown'
+    if ($null -ne $Status.desktop.windowStation -and $null -ne $Status.desktop.desktop) {
+        $desktop = "$($Status.desktop.windowStation)\$($Status.desktop.desktop) unknown"
+        if ($null -ne $Status.desktop.heapKb) {
+            $desktop = "$($Status.desktop.windowStation)\$($Status.desktop.desktop) $($Status.desktop.heapKb) KB"
+        }
+    }
     ($sizes -join ', ') + ". Configured SharedSection=$(Format-Sizes $Status.configured); in effect: $(Format-Sizes $Status.inEffect); " +
-    "restart pending: $pending; a desktop heap ran out since Windows started: $ranOut."
+    "this desktop: $desktop; restart pending: $pending; a desktop heap ran out since Windows started: $ranOut."
 }
 
 function Test-Compliant {
