@@ -61,11 +61,22 @@ signing_certificate() {
     fi
 }
 
-readable_files() { # readable_files FILE...: says which one is missing
-    local file
-    for file in "$@"; do
+# Each file the signing reads, named when missing or unreadable by what it
+# is and by the variable that gives it: readable_files VARIABLE...
+readable_files() {
+    local variable file
+    declare -A what=(
+        [MORVANTA_SIGN_PFX]='The certificate file (PKCS#12)'
+        [MORVANTA_SIGN_PASSWORD_FILE]='The password file'
+        [MORVANTA_SIGN_PKCS11_MODULE]='The token library'
+        [MORVANTA_SIGN_CERT]='The certificate chain'
+        [MORVANTA_SIGN_PIN_FILE]='The PIN file'
+    )
+    for variable in "$@"; do
+        file=${!variable:-}
+        [ -n "$file" ] || continue
         if [ ! -r "$file" ] || [ -d "$file" ]; then
-            echo "The signing certificate cannot be used: $file does not exist or cannot be read." >&2
+            echo "${what[$variable]} in $variable, $file, does not exist or cannot be read." >&2
             return 1
         fi
     done
@@ -78,7 +89,7 @@ check_signing_certificate() {
     if signing_with_token; then
         check_token_signing || return 1
     else
-        readable_files "$MORVANTA_SIGN_PFX" ${MORVANTA_SIGN_PASSWORD_FILE:+"$MORVANTA_SIGN_PASSWORD_FILE"} || return 1
+        readable_files MORVANTA_SIGN_PFX MORVANTA_SIGN_PASSWORD_FILE || return 1
         if ! read_pkcs12 -noout >/dev/null; then
             echo "The signing certificate cannot be used: wrong password for $MORVANTA_SIGN_PFX (or not a PKCS#12 file)." >&2
             return 1
@@ -150,7 +161,7 @@ check_token_signing() {
         echo "The signing key cannot be used: MORVANTA_SIGN_KEY must be a pkcs11: URI without its PIN (the PIN goes in MORVANTA_SIGN_PIN_FILE)." >&2
         return 1
     fi
-    readable_files "$MORVANTA_SIGN_PKCS11_MODULE" "$MORVANTA_SIGN_CERT" ${MORVANTA_SIGN_PIN_FILE:+"$MORVANTA_SIGN_PIN_FILE"} || return 1
+    readable_files MORVANTA_SIGN_PKCS11_MODULE MORVANTA_SIGN_CERT MORVANTA_SIGN_PIN_FILE || return 1
     if ! openssl x509 -in "$MORVANTA_SIGN_CERT" -noout 2>/dev/null; then
         echo "The signing certificate cannot be used: $MORVANTA_SIGN_CERT holds no PEM certificate." >&2
         return 1
