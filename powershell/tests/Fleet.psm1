@@ -24,11 +24,19 @@ function Get-FleetHost {
     }
 }
 
+# One session per computer, or an error that names the computers whose
+# session did not open (and no session left open).
 function New-FleetSession {
     [CmdletBinding()]
     param([Parameter(Mandatory = $true)] [object[]] $FleetHost)
     $options = @{ StrictHostKeyChecking = 'yes'; UserKnownHostsFile = (Join-Path $script:FleetDirectory 'known_hosts') }
-    New-PSSession -HostName ($FleetHost | ForEach-Object { $_.HostName }) -KeyFilePath (Join-Path $script:FleetDirectory 'client_key') -Options $options
+    $failed = @()
+    $sessions = @(New-PSSession -HostName ($FleetHost | ForEach-Object { $_.HostName }) -KeyFilePath (Join-Path $script:FleetDirectory 'client_key') -Options $options -ErrorAction SilentlyContinue -ErrorVariable failed)
+    if ($failed.Count -gt 0 -or $sessions.Count -ne $FleetHost.Count) {
+        $sessions | Remove-PSSession
+        throw "A session to a loopback computer did not open: $(@($failed | ForEach-Object { "$($_.TargetObject): $($_.Exception.Message)" }) -join '; ')"
+    }
+    $sessions
 }
 
 # Wine in a computer's prefix, talking to the server its sessions use.

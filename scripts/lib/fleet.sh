@@ -114,26 +114,60 @@ CONFIG
             "$WINESERVER" -p </dev/null >/dev/null 2>&1
             timeout 120 "$WINE" wineboot </dev/null >/dev/null 2>&1
         )
+        : > "$host/sshd.log"
         /usr/sbin/sshd -f "$host/sshd_config" -E "$host/sshd.log"
     done
     echo "$count" > "$FLEET_DIR/count"
+    # Each computer answers before any test runs, or the run says which did not.
+    for ((i = 2; i < count + 2; i++)); do
+        fleet_host_listening "$i" && continue
+        echo "The loopback computer 127.0.0.$i did not start: $(tail -n 1 "$FLEET_DIR/host$i/sshd.log")" >&2
+        return 1
+    done
+}
+
+# Whether computer N's sshd runs (its PidFile names an sshd of its own
+# configuration) and accepts a connection, within ten seconds.
+fleet_host_listening() {
+    local host=$FLEET_DIR/host$1 tries
+    for ((tries = 0; tries < 100; tries++)); do
+        if fleet_sshd_pid "$1" >/dev/null && (exec 3<>"/dev/tcp/127.0.0.$1/$FLEET_PORT") 2>/dev/null; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# The id in computer N's PidFile, when it is still that computer's sshd: an
+# id that Linux gave to another process since (pid_max may be 32768, and a
+# long Wine run goes through many) is never signalled.
+fleet_sshd_pid() {
+    local host=$FLEET_DIR/host$1 pid
+    pid=$(cat "$host/sshd.pid" 2>/dev/null) || return 1
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "-f $host/sshd_config" || return 1
+    echo "$pid"
 }
 
 # Ends each sshd (and the connections it forked) by the id in its PidFile,
 # then each prefix's server, found through the TMPDIR and WINEPREFIX its
 # sessions had.
 fleet_stop() {
-    local count i host pid
+    local count i host pid tries
     [ -f "$FLEET_DIR/count" ] || return 0
     count=$(cat "$FLEET_DIR/count")
     for ((i = 2; i < count + 2; i++)); do
         host=$FLEET_DIR/host$i
-        if [ -f "$host/sshd.pid" ]; then
-            pid=$(cat "$host/sshd.pid")
+        if pid=$(fleet_sshd_pid "$i"); then
             pkill -P "$pid" 2>/dev/null || true
             kill "$pid" 2>/dev/null || true
-            rm -f "$host/sshd.pid"
+            # Gone before the next start binds its address again.
+            for ((tries = 0; tries < 50; tries++)); do
+                kill -0 "$pid" 2>/dev/null || break
+                sleep 0.1
+            done
         fi
+        rm -f "$host/sshd.pid"
         (
             # shellcheck disable=SC2046
             export $(fleet_host_env "$i")
@@ -143,19 +177,56 @@ fleet_stop() {
     rm -f "$FLEET_DIR/count"
 }
 
+MODULE_TESTS_SECONDS=600 # the suite takes about a minute, three on a loaded machine
+
+# One line on why the suite ended without its closing "N passed, N failed":
+# its time limit, a signal, or an exit before Pester could count.
+tell_suite_end() { # tell_suite_end EXIT_CODE LOG SECONDS
+    local signal
+    tail -n 1 "$2" | grep -qE '^[0-9]+ passed, [0-9]+ failed' && return 0
+    if [ "$3" -ge "$MODULE_TESTS_SECONDS" ]; then
+        echo "The remoting suite reached its time limit of $MODULE_TESTS_SECONDS s and was stopped."
+        echo "0 passed, 1 failed"
+        return 0
+    fi
+    case $1 in
+    0) echo "The remoting suite ended without its closing line." ;;
+    *)
+        signal=$(kill -l "$(($1 - 128))" 2>/dev/null) || signal=
+        if [ "$signal" = KILL ]; then
+            echo "The remoting suite's PowerShell was killed (SIGKILL: by another process, or by the kernel when memory ran out) before its closing line."
+        elif [ "$1" -gt 128 ] && [ -n "$signal" ]; then
+            echo "The remoting suite's PowerShell was ended by SIG$signal before its closing line."
+        else
+            echo "The remoting suite's PowerShell ended with exit code $1 before its closing line."
+        fi
+        ;;
+    esac
+    echo "0 passed, 1 failed"
+}
+
 # The module's suite over seven loopback computers, staged from the cross
-# builds in build/win-i686 and build/win-x86_64.
+# builds in build/win-i686 and build/win-x86_64. It ends with its closing
+# line whatever happens: a computer that did not start, a time limit
+# reached, a PowerShell that died are each told in a line of their own.
 run_module_tests() {
-    local rc=0
+    local rc=0 started
     ensure_powershell
     stage_module "$MODULE_STAGE" build/win-i686/bin build/win-x86_64/bin
     fleet_stop
     trap fleet_stop EXIT
-    fleet_start 7
-    MORVANTA_MODULE=$MODULE_STAGE/Morvanta.psd1 MORVANTA_FLEET=$FLEET_DIR \
-        MORVANTA_DACL_HELPER=$MORVANTA_ROOT/build/win-x86_64/bin/SubsystemsKeyDacl.exe \
-        MORVANTA_EVENT_LOG=$MORVANTA_ROOT/build/win-x86_64/bin/EventLogStandIn.dll \
-        "$PWSH" -NoProfile -NonInteractive -File powershell/tests/Invoke-ModuleTests.ps1 -PesterManifest "$PESTER_PSD1" || rc=$?
+    fleet_start 7 || { rc=$? && echo "0 passed, 1 failed"; }
+    if [ "$rc" -eq 0 ]; then
+        started=$SECONDS
+        # The suite's own output, kept to tell whether it reached its closing line.
+        MORVANTA_MODULE=$MODULE_STAGE/Morvanta.psd1 MORVANTA_FLEET=$FLEET_DIR \
+            MORVANTA_DACL_HELPER=$MORVANTA_ROOT/build/win-x86_64/bin/SubsystemsKeyDacl.exe \
+            MORVANTA_EVENT_LOG=$MORVANTA_ROOT/build/win-x86_64/bin/EventLogStandIn.dll \
+            timeout -k 10 "$MODULE_TESTS_SECONDS" "$PWSH" -NoProfile -NonInteractive -File powershell/tests/Invoke-ModuleTests.ps1 \
+            -PesterManifest "$PESTER_PSD1" > >(tee "$FLEET_DIR/suite.log") || rc=$?
+        wait $! 2>/dev/null || true
+        tell_suite_end "$rc" "$FLEET_DIR/suite.log" $((SECONDS - started))
+    fi
     fleet_stop
     trap - EXIT
     return $rc
