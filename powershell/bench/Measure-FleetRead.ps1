@@ -4,8 +4,9 @@
 # computer's temporary folder, through the same Wine line as the module and
 # with no cmdlet.
 # For each count of computers: one warm-up each, then alternated pairs;
-# medians of the times, the client's own processor time per computer, and
-# the ratio of the medians.
+# medians of the times, the client's own processor time per computer, each
+# computer's own (its session's process) per call, and the ratio of the
+# medians.
 param(
     [Parameter(Mandatory = $true)] [string] $ModuleManifest,
     [int[]] $Count = @(1, 4, 16),
@@ -37,13 +38,23 @@ function Get-Median([double[]] $Values) {
     $sorted[[int][math]::Floor($sorted.Count / 2)]
 }
 
-# Seconds of the call, and the processor time this process spent in it.
-function Measure-Call([scriptblock] $Call) {
+# The processor time of every session's own process so far, in ms, summed:
+# read by a call of its own, outside the timed one.
+function Get-SessionProcessorMs([object[]] $Sessions) {
+    $times = Invoke-Command -Session $Sessions { [System.Diagnostics.Process]::GetCurrentProcess().TotalProcessorTime.TotalMilliseconds }
+    ($times | Measure-Object -Sum).Sum
+}
+
+# Seconds of the call, the processor time this process spent in it, and
+# that of the sessions' processes on the computers.
+function Measure-Call([object[]] $Sessions, [scriptblock] $Call) {
     $process = [System.Diagnostics.Process]::GetCurrentProcess()
+    $remoteBefore = Get-SessionProcessorMs $Sessions
     $before = $process.TotalProcessorTime
     $seconds = (Measure-Command $Call).TotalSeconds
     $process.Refresh()
-    [pscustomobject]@{ Seconds = $seconds; ProcessorMs = ($process.TotalProcessorTime - $before).TotalMilliseconds }
+    $clientMs = ($process.TotalProcessorTime - $before).TotalMilliseconds
+    [pscustomobject]@{ Seconds = $seconds; ProcessorMs = $clientMs; RemoteMs = (Get-SessionProcessorMs $Sessions) - $remoteBefore }
 }
 
 foreach ($computers in $Count) {
@@ -70,19 +81,21 @@ foreach ($computers in $Count) {
         # the other.
         for ($pair = 0; $pair -lt $Pairs; $pair++) {
             if ($pair % 2 -eq 1) {
-                $bare.Add((Measure-Call { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }))
+                $bare.Add((Measure-Call $sessions { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }))
             }
-            $module.Add((Measure-Call { $null = Get-DesktopHeap -Session $sessions }))
+            $module.Add((Measure-Call $sessions { $null = Get-DesktopHeap -Session $sessions }))
             if ($pair % 2 -eq 0) {
-                $bare.Add((Measure-Call { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }))
+                $bare.Add((Measure-Call $sessions { $null = Invoke-Command -Session $sessions -ScriptBlock $floor }))
             }
         }
         $moduleMedian = Get-Median ($module | ForEach-Object Seconds)
         $floorMedian = Get-Median ($bare | ForEach-Object Seconds)
-        '{0} computers: Get-DesktopHeap {1:F3} s, floor {2:F3} s (medians of {3} pairs); client processor time per computer: module {4:F1} ms, floor {5:F1} ms; ratio {6:F2}' -f
+        '{0} computers: Get-DesktopHeap {1:F3} s, floor {2:F3} s (medians of {3} pairs); client processor time per computer: module {4:F1} ms, floor {5:F1} ms; each computer''s own per call: module {6:F1} ms, floor {7:F1} ms; ratio {8:F2}' -f
             $computers, $moduleMedian, $floorMedian, $Pairs,
             ((Get-Median ($module | ForEach-Object ProcessorMs)) / $computers),
             ((Get-Median ($bare | ForEach-Object ProcessorMs)) / $computers),
+            ((Get-Median ($module | ForEach-Object RemoteMs)) / $computers),
+            ((Get-Median ($bare | ForEach-Object RemoteMs)) / $computers),
             ($moduleMedian / $floorMedian)
     }
     finally {
