@@ -8,6 +8,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -465,8 +466,14 @@ TEST_F(CliProgram, DesktopsOfWhatWineCannotShow)
                    "switch WinSta0"}),
               g_fakeDesktops.log);
 
-    // Every process for a person; this process, which the fake cannot open, where its id falls.
+    // Every process for a person, as Windows XP opens them (it has no limited
+    // query right); this process, which the fake cannot open, where its id falls.
+    EXPECT_NE(g_fakeProcesses.log.end(),
+              std::find(g_fakeProcesses.log.begin(), g_fakeProcesses.log.end(), "open 700 4096"));
+    g_processApi.pfnQueryFullProcessImageNameW = NULL;
     EXPECT_EQ(0, RunCaptured({L"DESKTOPS", L"--TOP", L"1000"}, &out, &err));
+    EXPECT_NE(g_fakeProcesses.log.end(),
+              std::find(g_fakeProcesses.log.begin(), g_fakeProcesses.log.end(), "open 700 1024"));
     const std::string own =
         "  " + std::to_string(GetCurrentProcessId()) +
         " tests.exe: USER unknown (error 87), GDI unknown (error 87); account unknown (error 87)\r\n";
