@@ -9,46 +9,26 @@
 
 static const DWORD kOut = STD_OUTPUT_HANDLE;
 
-// "812", or "unknown (error 120)".
-static void WriteCount(const ObjectCount &count)
-{
-    if (count.known)
-        WriteFormat(kOut, "%u", count.value);
-    else if (count.error != 0)
-        WriteFormat(kOut, "unknown (error %u)", count.error);
-    else
-        WriteFormat(kOut, "unknown");
-}
-
 // "USER 812 (peak 900)"; the peak only where the count now is known.
-static void WriteCountPair(const char *pszLabel, const ObjectCount &now, const ObjectCount &peak)
+static void WriteCountPair(const WCHAR *pszLabel, const ObjectCount &now, const ObjectCount &peak)
 {
-    WriteFormat(kOut, pszLabel);
-    WriteCount(now);
-    if (!now.known)
-        return;
-    WriteFormat(kOut, " (peak ");
-    WriteCount(peak);
-    WriteFormat(kOut, ")");
+    WriteFormat(kOut, now.known ? "%s%c (peak %c)" : "%s%c", pszLabel, now, peak);
 }
 
-// ,"key":812 or ,"key":null,"keyError":120, the error only where there is one.
-static void WriteJsonCount(const WCHAR *pszKey, const ObjectCount &count)
-{
-    if (count.known)
-        WriteFormat(kOut, ",\"%s\":%u", pszKey, count.value);
-    else if (count.error != 0)
-        WriteFormat(kOut, ",\"%s\":null,\"%sError\":%u", pszKey, pszKey, count.error);
-    else
-        WriteFormat(kOut, ",\"%s\":null", pszKey);
-}
-
+// The four counts as JSON members, each with its error beside it.
 static void WriteJsonCounts(const ObjectCount (&counts)[kGuiObjectCounts])
 {
-    static const WCHAR *const kKeys[kGuiObjectCounts] = {
-        L"userObjects", L"userObjectsPeak", L"gdiObjects", L"gdiObjectsPeak"};
-    for (int i = 0; i < kGuiObjectCounts; i++)
-        WriteJsonCount(kKeys[i], counts[i]);
+    WriteFormat(kOut,
+                ",\"userObjects\":%n,\"userObjectsError\":%e,\"userObjectsPeak\":%n,\"userObjectsPeakError\":%e"
+                ",\"gdiObjects\":%n,\"gdiObjectsError\":%e,\"gdiObjectsPeak\":%n,\"gdiObjectsPeakError\":%e",
+                counts[kUserObjects],
+                counts[kUserObjects],
+                counts[kUserObjectsPeak],
+                counts[kUserObjectsPeak],
+                counts[kGdiObjects],
+                counts[kGdiObjects],
+                counts[kGdiObjectsPeak],
+                counts[kGdiObjectsPeak]);
 }
 
 // The account of a service station's logon session, where it can be told.
@@ -63,15 +43,12 @@ static const WCHAR *StationAccount(const WCHAR *pszStation, const SessionProcess
 
 static void WriteJsonDesktop(const SessionDesktop &desktop, const SessionProcesses *pProcesses)
 {
-    WriteFormat(kOut, "{\"windowStation\":%j,\"desktop\":%j,\"heapKb\":", desktop.station, desktop.desktop);
-    if (desktop.heapKb.known)
-        WriteFormat(kOut, "%u,\"error\":null", desktop.heapKb.value);
-    else if (desktop.heapKb.error != 0)
-        WriteFormat(kOut, "null,\"error\":%u", desktop.heapKb.error);
-    else
-        WriteFormat(kOut, "null,\"error\":null");
     WriteFormat(kOut,
-                ",\"account\":%j,\"current\":%s}",
+                "{\"windowStation\":%j,\"desktop\":%j,\"heapKb\":%n,\"error\":%e,\"account\":%j,\"current\":%s}",
+                desktop.station,
+                desktop.desktop,
+                desktop.heapKb,
+                desktop.heapKb,
                 StationAccount(desktop.station, pProcesses),
                 desktop.current ? L"true" : L"false");
 }
@@ -97,17 +74,18 @@ void WriteJsonDesktopMembers(const SessionDesktop &own, const SessionDesktops &d
 // listed (error 5)", "unknown (error 6)" when not even the name is known.
 static void WriteDesktopHeap(const SessionDesktop &desktop)
 {
-    if (desktop.station[0] == 0) {
-        WriteCount(desktop.heapKb);
-    } else if (desktop.desktop[0] == 0) {
-        WriteFormat(kOut, "%s: its desktops cannot be listed", desktop.station);
-        if (desktop.heapKb.error != 0)
-            WriteFormat(kOut, " (error %u)", desktop.heapKb.error);
-    } else {
-        WriteFormat(kOut, "%s\\%s: heap ", desktop.station, desktop.desktop);
-        WriteCount(desktop.heapKb);
-        WriteFormat(kOut, desktop.heapKb.known ? " KB" : "");
-    }
+    const ObjectCount &heap = desktop.heapKb;
+    if (desktop.station[0] == 0)
+        WriteFormat(kOut, "%c", heap);
+    else if (desktop.desktop[0] == 0)
+        WriteFormat(kOut,
+                    heap.error != 0 ? "%s: its desktops cannot be listed (error %u)"
+                                    : "%s: its desktops cannot be listed",
+                    desktop.station,
+                    heap.error);
+    else
+        WriteFormat(
+            kOut, heap.known ? "%s\\%s: heap %c KB" : "%s\\%s: heap %c", desktop.station, desktop.desktop, heap);
 }
 
 static bool IsName(const WCHAR *pszText, const WCHAR *pszName)
@@ -164,6 +142,12 @@ static const WCHAR *ServiceStation(bool logonKnown, LogonId logon, WCHAR (&szSta
     return logonKnown ? szStation : NULL;
 }
 
+static ObjectCount ErrorOf(DWORD dwError)
+{
+    const ObjectCount count = {false, 0, dwError};
+    return count;
+}
+
 static void WriteJsonReport(const SessionDesktops &desktops,
                             const SessionProcesses &processes,
                             const LogonSessionTotals *pTotals,
@@ -171,24 +155,23 @@ static void WriteJsonReport(const SessionDesktops &desktops,
                             uint32_t top)
 {
     WCHAR szStation[kServiceStationChars] = {};
-    if (processes.listed)
-        WriteFormat(kOut, "{\"sessionId\":%u", processes.sessionId);
-    else
-        WriteFormat(kOut, "{\"sessionId\":null");
+    const ObjectCount session = {processes.listed, processes.sessionId, 0};
+    WriteFormat(kOut, "{\"sessionId\":%n", session);
     WriteJsonDesktopList(desktops, &processes);
     WriteFormat(kOut, ",\"logonSessions\":[");
     for (size_t i = 0; i < cTotals; i++) {
         const LogonSessionTotals &totals = pTotals[i];
         WriteFormat(kOut,
-                    "%s{\"windowStation\":%j,\"account\":%j,\"processes\":%u",
+                    "%s{\"windowStation\":%j,\"account\":%j,\"processes\":%u,\"userObjects\":%n,\"gdiObjects\":%n,"
+                    "\"userObjectsUnknown\":%u,\"gdiObjectsUnknown\":%u}",
                     i > 0 ? L"," : L"",
                     ServiceStation(totals.logonKnown, totals.logon, szStation),
                     totals.logonKnown ? AccountOfLogon(totals.logon, processes.pProcesses, processes.count) : NULL,
-                    totals.processes);
-        WriteJsonCount(L"userObjects", SumOf(totals.userObjects, totals.userUnknown, totals.processes));
-        WriteJsonCount(L"gdiObjects", SumOf(totals.gdiObjects, totals.gdiUnknown, totals.processes));
-        WriteFormat(
-            kOut, ",\"userObjectsUnknown\":%u,\"gdiObjectsUnknown\":%u}", totals.userUnknown, totals.gdiUnknown);
+                    totals.processes,
+                    SumOf(totals.userObjects, totals.userUnknown, totals.processes),
+                    SumOf(totals.gdiObjects, totals.gdiUnknown, totals.processes),
+                    totals.userUnknown,
+                    totals.gdiUnknown);
     }
     WriteFormat(kOut, "],\"processes\":[");
     for (size_t i = 0, written = 0; i < processes.count; i++) {
@@ -196,13 +179,12 @@ static void WriteJsonReport(const SessionDesktops &desktops,
         if (!IsReported(processes, i, top))
             continue;
         WriteFormat(kOut,
-                    "%s{\"processId\":%u,\"name\":%j,\"account\":%j",
+                    "%s{\"processId\":%u,\"name\":%j,\"account\":%j,\"accountError\":%e",
                     written++ > 0 ? L"," : L"",
                     process.processId,
                     process.name,
-                    process.account);
-        if (process.account[0] == 0 && process.accountError != 0)
-            WriteFormat(kOut, ",\"accountError\":%u", process.accountError);
+                    process.account,
+                    ErrorOf(process.account[0] == 0 ? process.accountError : 0));
         WriteJsonCounts(process.counts);
         WriteFormat(kOut,
                     ",\"services\":%j,\"nearQuota\":%j,\"windowStation\":%j}",
@@ -215,39 +197,33 @@ static void WriteJsonReport(const SessionDesktops &desktops,
                 static_cast<unsigned>(processes.notOpened),
                 static_cast<unsigned>(processes.count));
     WriteJsonCounts(processes.totals);
-    WriteFormat(kOut, "},\"quotas\":{\"userObjectsDefault\":%s", processes.userQuotaDefault ? L"true" : L"false");
-    WriteJsonCount(L"userObjects", processes.quotas.user);
-    WriteFormat(kOut, ",\"gdiObjectsDefault\":%s", processes.gdiQuotaDefault ? L"true" : L"false");
-    WriteJsonCount(L"gdiObjects", processes.quotas.gdi);
-    WriteFormat(kOut, "}");
-    const struct {
-        const WCHAR *pszKey;
-        DWORD dwError;
-    } errors[] = {{L"stationsError", desktops.stationsError},
-                  {L"stationRestoreError", desktops.restoreError},
-                  {L"servicesError", processes.servicesError}};
-    for (const auto &error : errors) {
-        if (error.dwError != 0)
-            WriteFormat(kOut, ",\"%s\":%u", error.pszKey, static_cast<unsigned>(error.dwError));
-    }
-    WriteFormat(kOut, "}\r\n");
+    WriteFormat(kOut,
+                "},\"quotas\":{\"userObjects\":%n,\"userObjectsError\":%e,\"userObjectsDefault\":%s,"
+                "\"gdiObjects\":%n,\"gdiObjectsError\":%e,\"gdiObjectsDefault\":%s}",
+                processes.quotas.user,
+                processes.quotas.user,
+                processes.userQuotaDefault ? L"true" : L"false",
+                processes.quotas.gdi,
+                processes.quotas.gdi,
+                processes.gdiQuotaDefault ? L"true" : L"false");
+    // The errors that kept a whole part from being read.
+    WriteFormat(kOut,
+                ",\"stationsError\":%e,\"stationRestoreError\":%e,\"servicesError\":%e}\r\n",
+                ErrorOf(desktops.stationsError),
+                ErrorOf(desktops.restoreError),
+                ErrorOf(processes.servicesError));
 }
 
 static void WriteProcessLine(const HolderProcess &process)
 {
-    const ObjectCount account = {false, 0, process.accountError};
     WriteFormat(kOut, "  %u %s", process.processId, process.name[0] != 0 ? process.name : L"(no name)");
-    WriteCountPair(": USER ", process.counts[kUserObjects], process.counts[kUserObjectsPeak]);
-    WriteCountPair(", GDI ", process.counts[kGdiObjects], process.counts[kGdiObjectsPeak]);
-    if (process.account[0] != 0) {
+    WriteCountPair(L": USER ", process.counts[kUserObjects], process.counts[kUserObjectsPeak]);
+    WriteCountPair(L", GDI ", process.counts[kGdiObjects], process.counts[kGdiObjectsPeak]);
+    if (process.account[0] != 0)
         WriteFormat(kOut, "; %s", process.account);
-    } else {
-        WriteFormat(kOut, "; account ");
-        WriteCount(account);
-    }
-    if (process.services[0] != 0)
-        WriteFormat(kOut, "; services: %s", process.services);
-    WriteFormat(kOut, "\r\n");
+    else
+        WriteFormat(kOut, "; account %c", ErrorOf(process.accountError));
+    WriteFormat(kOut, process.services[0] != 0 ? "; services: %s\r\n" : "\r\n", process.services);
 }
 
 static void WriteTextReport(const SessionDesktops &desktops,
@@ -263,22 +239,20 @@ static void WriteTextReport(const SessionDesktops &desktops,
         const WCHAR *pszAccount = StationAccount(desktop.station, &processes);
         WriteFormat(kOut, "  ");
         WriteDesktopHeap(desktop);
-        if (pszAccount != NULL)
-            WriteFormat(kOut, "; %s", pszAccount);
+        WriteFormat(kOut, pszAccount != NULL ? "; %s" : "", pszAccount);
         WriteFormat(kOut, desktop.current ? "; this program's desktop\r\n" : "\r\n");
     }
     if (desktops.stationsError != 0)
         WriteFormat(kOut, "  The window stations cannot be listed (error %u).\r\n", desktops.stationsError);
-    if (processes.listed) {
+    if (processes.listed)
         WriteFormat(kOut,
                     "Processes of session %u by USER objects, the top %u of %u; %u could not be opened:\r\n",
                     processes.sessionId,
                     static_cast<unsigned>(top < processes.count ? top : processes.count),
                     static_cast<unsigned>(processes.count),
                     static_cast<unsigned>(processes.notOpened));
-    } else {
+    else
         WriteFormat(kOut, "The processes of this session cannot be listed.\r\n");
-    }
     for (size_t i = 0; i < processes.count; i++) {
         if (IsReported(processes, i, top))
             WriteProcessLine(processes.pProcesses[i]);
@@ -294,28 +268,30 @@ static void WriteTextReport(const SessionDesktops &desktops,
                         pszAccount != NULL ? pszAccount : L"account unknown");
         else
             WriteFormat(kOut, "  logon session unknown: ");
-        WriteFormat(kOut, "processes %u, USER ", totals.processes);
-        WriteCount(SumOf(totals.userObjects, totals.userUnknown, totals.processes));
-        WriteFormat(kOut, ", GDI ");
-        WriteCount(SumOf(totals.gdiObjects, totals.gdiUnknown, totals.processes));
-        if (totals.userUnknown + totals.gdiUnknown > 0)
-            WriteFormat(kOut,
-                        "; not counted: the USER objects of %u, the GDI objects of %u",
-                        totals.userUnknown,
-                        totals.gdiUnknown);
-        WriteFormat(kOut, "\r\n");
+        WriteFormat(kOut,
+                    "processes %u, USER %c, GDI %c",
+                    totals.processes,
+                    SumOf(totals.userObjects, totals.userUnknown, totals.processes),
+                    SumOf(totals.gdiObjects, totals.gdiUnknown, totals.processes));
+        WriteFormat(kOut,
+                    totals.userUnknown + totals.gdiUnknown > 0
+                        ? "; not counted: the USER objects of %u, the GDI objects of %u\r\n"
+                        : "\r\n",
+                    totals.userUnknown,
+                    totals.gdiUnknown);
     }
     if (processes.listed) {
         WriteFormat(kOut, "Session %u in all", processes.sessionId);
-        WriteCountPair(": USER ", processes.totals[kUserObjects], processes.totals[kUserObjectsPeak]);
-        WriteCountPair(", GDI ", processes.totals[kGdiObjects], processes.totals[kGdiObjectsPeak]);
+        WriteCountPair(L": USER ", processes.totals[kUserObjects], processes.totals[kUserObjectsPeak]);
+        WriteCountPair(L", GDI ", processes.totals[kGdiObjects], processes.totals[kGdiObjectsPeak]);
         WriteFormat(kOut, ".\r\n");
     }
-    WriteFormat(kOut, "Quotas per process: USER ");
-    WriteCount(processes.quotas.user);
-    WriteFormat(kOut, processes.userQuotaDefault ? " (Windows' default), GDI " : ", GDI ");
-    WriteCount(processes.quotas.gdi);
-    WriteFormat(kOut, processes.gdiQuotaDefault ? " (Windows' default).\r\n" : ".\r\n");
+    WriteFormat(kOut,
+                "Quotas per process: USER %c%s, GDI %c%s.\r\n",
+                processes.quotas.user,
+                processes.userQuotaDefault ? L" (Windows' default)" : L"",
+                processes.quotas.gdi,
+                processes.gdiQuotaDefault ? L" (Windows' default)" : L"");
     for (size_t i = 0; i < processes.count; i++) {
         const HolderProcess &process = processes.pProcesses[i];
         const unsigned reached = NearQuota(process, processes.quotas);

@@ -1,6 +1,8 @@
 // Text for the console companion's standard output and error.
 #include "cli_output.h"
 
+#include <string.h>
+
 #include "heap_events.h"
 #include "heap_size_field.h"
 
@@ -85,6 +87,37 @@ static void PutJsonString(OutputChunk *pChunk, const WCHAR *pszText)
     Put(pChunk, L"\"");
 }
 
+static void PutNumber(OutputChunk *pChunk, uint32_t value)
+{
+    WCHAR szDigits[kHeapSizeTextChars] = {};
+    FormatHeapSize(value, szDigits);
+    Put(pChunk, szDigits);
+}
+
+// A count in JSON, or its error: null where there is none.
+static void PutJsonCount(OutputChunk *pChunk, const ObjectCount &count, bool error)
+{
+    if (error ? !count.known && count.error != 0 : count.known)
+        PutNumber(pChunk, error ? count.error : count.value);
+    else
+        Put(pChunk, L"null");
+}
+
+// A count for a person: 812, or unknown with the error where there is one.
+static void PutCount(OutputChunk *pChunk, const ObjectCount &count)
+{
+    if (count.known) {
+        PutNumber(pChunk, count.value);
+        return;
+    }
+    Put(pChunk, L"unknown");
+    if (count.error != 0) {
+        Put(pChunk, L" (error ");
+        PutNumber(pChunk, count.error);
+        Put(pChunk, L")");
+    }
+}
+
 void WriteFormatted(DWORD nStdHandle, const char *pszFormat, const FormatArgument *pArguments, size_t cArguments)
 {
     OutputChunk chunk = {GetStdHandle(nStdHandle), 0, {}};
@@ -93,19 +126,28 @@ void WriteFormatted(DWORD nStdHandle, const char *pszFormat, const FormatArgumen
         return;
     for (const char *pch = pszFormat; *pch != 0; pch++) {
         const WCHAR szLiteral[2] = {static_cast<WCHAR>(static_cast<unsigned char>(*pch)), 0};
-        WCHAR szDigits[kHeapSizeTextChars] = {};
-        if (pch[0] != '%' || (pch[1] != 's' && pch[1] != 'j' && pch[1] != 'u') || next == cArguments) {
+        if (pch[0] != '%' || pch[1] == 0 || strchr("sjucne", pch[1]) == NULL || next == cArguments) {
             Put(&chunk, szLiteral);
             continue;
         }
         const FormatArgument &argument = pArguments[next++];
-        if (*++pch == 'j') {
-            PutJsonString(&chunk, argument.pszText);
-        } else if (*pch == 's') {
+        switch (*++pch) {
+        case 's':
             Put(&chunk, argument.pszText);
-        } else {
-            FormatHeapSize(static_cast<HeapSizeKb>(argument.value), szDigits);
-            Put(&chunk, szDigits);
+            break;
+        case 'j':
+            PutJsonString(&chunk, argument.pszText);
+            break;
+        case 'n':
+        case 'e':
+            PutJsonCount(&chunk, *argument.pCount, *pch == 'e');
+            break;
+        case 'c':
+            PutCount(&chunk, *argument.pCount);
+            break;
+        default:
+            PutNumber(&chunk, static_cast<uint32_t>(argument.value));
+            break;
         }
     }
     Flush(&chunk);

@@ -4,24 +4,7 @@
 #include "bounded_string.h"
 #include "subsystem_process.h"
 
-DesktopBinding g_desktopApi = {NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               NULL,
-                               LookupDesktopFunction};
+DesktopBinding g_desktopApi = {};
 
 // GetGuiResources' flags in the order of GuiObjectCount; the peaks and the
 // session's totals (GR_GLOBAL) are Windows 7's, and fail before it.

@@ -79,9 +79,14 @@ typedef BOOL(WINAPI *CloseServiceHandleProc)(SC_HANDLE);
 typedef void (*DesktopFunction)(void); // any function, before its own cast
 typedef DesktopFunction (*DesktopLookupProc)(LPCWSTR pszModule, LPCSTR pszName);
 
-// One entry per function, NULL until bound: tests put their own window
-// stations, counts, tokens and services here, or their own lookup.
+// The real lookup behind pfnLookup.
+DesktopFunction LookupDesktopFunction(LPCWSTR pszModule, LPCSTR pszName);
+
+// The lookup first, then one entry per function, NULL until bound: tests put
+// their own window stations, counts, tokens and services here, or their own
+// lookup.
 struct DesktopBinding {
+    DesktopLookupProc pfnLookup = LookupDesktopFunction; // user32 loaded once, advapi32 as the store loads it
     EnumWindowStationsWProc pfnEnumWindowStationsW;
     OpenWindowStationWProc pfnOpenWindowStationW;
     GetProcessWindowStationProc pfnGetProcessWindowStation;
@@ -99,11 +104,7 @@ struct DesktopBinding {
     OpenSCManagerWProc pfnOpenSCManagerW;
     EnumServicesStatusExWProc pfnEnumServicesStatusExW;
     CloseServiceHandleProc pfnCloseServiceHandle;
-    DesktopLookupProc pfnLookup; // user32 loaded once, advapi32 as the registry store loads it
 };
 extern DesktopBinding g_desktopApi;
-
-// The real lookup behind pfnLookup.
-DesktopFunction LookupDesktopFunction(LPCWSTR pszModule, LPCSTR pszName);
 
 #endif

@@ -198,31 +198,23 @@ void InstallFakeDesktops()
         {L"Service-0x0-3e4$", {{L"Default", 512, 0, 0}}, 0, ERROR_ACCESS_DENIED, false},
     };
     g_fakeDesktops.ownDesktop = L"Default";
-    DesktopBinding fake = {FakeEnumWindowStationsW,
-                           FakeOpenWindowStationW,
-                           FakeGetProcessWindowStation,
-                           FakeSetProcessWindowStation,
-                           FakeCloseWindowStation,
-                           FakeEnumDesktopsW,
-                           FakeOpenDesktopW,
-                           FakeGetThreadDesktop,
-                           FakeCloseDesktop,
-                           FakeGetUserObjectInformationW,
-                           NULL,
-                           NULL,
-                           NULL,
-                           NULL,
-                           NULL,
-                           NULL,
-                           NULL,
-                           RefusingLookup};
+    DesktopBinding fake = {};
+    fake.pfnLookup = RefusingLookup;
+    fake.pfnEnumWindowStationsW = FakeEnumWindowStationsW;
+    fake.pfnOpenWindowStationW = FakeOpenWindowStationW;
+    fake.pfnGetProcessWindowStation = FakeGetProcessWindowStation;
+    fake.pfnSetProcessWindowStation = FakeSetProcessWindowStation;
+    fake.pfnCloseWindowStation = FakeCloseWindowStation;
+    fake.pfnEnumDesktopsW = FakeEnumDesktopsW;
+    fake.pfnOpenDesktopW = FakeOpenDesktopW;
+    fake.pfnGetThreadDesktop = FakeGetThreadDesktop;
+    fake.pfnCloseDesktop = FakeCloseDesktop;
+    fake.pfnGetUserObjectInformationW = FakeGetUserObjectInformationW;
     BindFakeHolders(&fake);
     g_desktopApi = fake;
 }
 
 void RemoveFakeDesktops()
 {
-    DesktopBinding real = {};
-    real.pfnLookup = LookupDesktopFunction;
-    g_desktopApi = real;
+    g_desktopApi = DesktopBinding();
 }

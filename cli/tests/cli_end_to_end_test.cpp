@@ -1060,9 +1060,10 @@ TEST_F(CliEndToEnd, DesktopsTellWhatWineCannotGiveAndWhy)
           "\"name\":\"MorvantaCli.exe\",",
           "\"userObjects\":null,\"userObjectsError\":120,\"userObjectsPeak\":null,\"userObjectsPeakError\":120,"
           "\"gdiObjects\":null,\"gdiObjectsError\":120,\"gdiObjectsPeak\":null,\"gdiObjectsPeakError\":120",
-          "\"quotas\":{\"userObjectsDefault\":true,\"userObjects\":10000,\"gdiObjectsDefault\":true,\"gdiObjects\":"
-          "10000}}"
-          "\r\n"},
+          "\"quotas\":{\"userObjects\":10000,\"userObjectsError\":null,\"userObjectsDefault\":true,\"gdiObjects\":"
+          "10000,"
+          "\"gdiObjectsError\":null,\"gdiObjectsDefault\":true},\"stationsError\":null,\"stationRestoreError\":null,"
+          "\"servicesError\":null}\r\n"},
          "Objects\":0"},
         {L"desktops --top 0", ERROR_INVALID_PARAMETER, {kTop}, NULL},
         {L"desktops --json --top 1001", ERROR_INVALID_PARAMETER, {kTop}, NULL},
