@@ -210,7 +210,7 @@ tell_suite_end() { # tell_suite_end EXIT_CODE LOG SECONDS
 # line whatever happens: a computer that did not start, a time limit
 # reached, a PowerShell that died are each told in a line of their own.
 run_module_tests() {
-    local rc=0 started
+    local rc=0 started suite copier tries
     ensure_powershell
     stage_module "$MODULE_STAGE" build/win-i686/bin build/win-x86_64/bin
     fleet_stop
@@ -218,13 +218,22 @@ run_module_tests() {
     fleet_start 7 || { rc=$? && echo "0 passed, 1 failed"; }
     if [ "$rc" -eq 0 ]; then
         started=$SECONDS
-        # The suite's own output, kept to tell whether it reached its closing line.
+        # The suite's own output, kept to tell whether it reached its closing
+        # line; the copy's id is taken at once, where no other job can be $!.
+        exec {suite}> >(tee "$FLEET_DIR/suite.log")
+        copier=$!
         MORVANTA_MODULE=$MODULE_STAGE/Morvanta.psd1 MORVANTA_FLEET=$FLEET_DIR \
             MORVANTA_DACL_HELPER=$MORVANTA_ROOT/build/win-x86_64/bin/SubsystemsKeyDacl.exe \
             MORVANTA_EVENT_LOG=$MORVANTA_ROOT/build/win-x86_64/bin/EventLogStandIn.dll \
             timeout -k 10 "$MODULE_TESTS_SECONDS" "$PWSH" -NoProfile -NonInteractive -File powershell/tests/Invoke-ModuleTests.ps1 \
-            -PesterManifest "$PESTER_PSD1" > >(tee "$FLEET_DIR/suite.log") || rc=$?
-        wait $! 2>/dev/null || true
+            -PesterManifest "$PESTER_PSD1" >&"$suite" || rc=$?
+        exec {suite}>&-
+        # A process the suite left behind may hold the copy open: ten seconds.
+        for ((tries = 0; tries < 100; tries++)); do
+            kill -0 "$copier" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$copier" 2>/dev/null || true
         tell_suite_end "$rc" "$FLEET_DIR/suite.log" $((SECONDS - started))
     fi
     fleet_stop
