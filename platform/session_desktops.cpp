@@ -297,10 +297,11 @@ void ReleaseSessionDesktops(SessionDesktops *pDesktops)
     ZeroMemory(pDesktops, sizeof *pDesktops);
 }
 
+// Binds the counts and the token functions; true when the tokens can be read.
 static bool BindProcessReaders(void)
 {
-    bool bound = Bind(&g_desktopApi.pfnGetGuiResources, L"user32.dll", "GetGuiResources");
-    bound = Bind(&g_desktopApi.pfnOpenProcessToken, L"advapi32.dll", "OpenProcessToken") && bound;
+    Bind(&g_desktopApi.pfnGetGuiResources, L"user32.dll", "GetGuiResources");
+    bool bound = Bind(&g_desktopApi.pfnOpenProcessToken, L"advapi32.dll", "OpenProcessToken");
     bound = Bind(&g_desktopApi.pfnGetTokenInformation, L"advapi32.dll", "GetTokenInformation") && bound;
     return Bind(&g_desktopApi.pfnLookupAccountSidW, L"advapi32.dll", "LookupAccountSidW") && bound;
 }
@@ -476,7 +477,7 @@ static void ReadQuotas(SessionProcesses *pProcesses)
 }
 
 // One process of the session: its counts and token through one handle.
-static void ReadHolder(DWORD dwAccess, HolderProcess *pProcess, size_t *pNotOpened)
+static void ReadHolder(DWORD dwAccess, bool readTokens, HolderProcess *pProcess, size_t *pNotOpened)
 {
     HANDLE hProcess = g_processApi.pfnOpenProcess(dwAccess, FALSE, pProcess->processId);
     if (hProcess == NULL) {
@@ -488,8 +489,7 @@ static void ReadHolder(DWORD dwAccess, HolderProcess *pProcess, size_t *pNotOpen
         return;
     }
     ReadCounts(hProcess, pProcess->counts);
-    if (g_desktopApi.pfnOpenProcessToken != NULL && g_desktopApi.pfnGetTokenInformation != NULL &&
-        g_desktopApi.pfnLookupAccountSidW != NULL)
+    if (readTokens)
         ReadToken(hProcess, pProcess);
     else
         pProcess->accountError = ERROR_PROC_NOT_FOUND;
@@ -504,9 +504,10 @@ bool ReadSessionProcesses(SessionProcesses *pProcesses)
     const DWORD dwAccess = HasLimitedProcessQuery() ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION;
     size_t count = 0;
     bool enough = true;
+    bool readTokens = false;
 
     ZeroMemory(pProcesses, sizeof *pProcesses);
-    BindProcessReaders();
+    readTokens = BindProcessReaders();
     ReadCounts(GR_GLOBAL, pProcesses->totals);
     ReadQuotas(pProcesses);
     if (!BindProcessListFunctions() || (pbList = QueryProcessList(&cbList)) == NULL ||
@@ -529,7 +530,7 @@ bool ReadSessionProcesses(SessionProcesses *pProcesses)
         pProcess->processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pEntry->UniqueProcessId));
         if (IsWithinBlock(pbList, cbList, name.Buffer, name.Length) && name.Length / sizeof(WCHAR) < kImageNameChars)
             CopyMemory(pProcess->name, name.Buffer, name.Length);
-        ReadHolder(dwAccess, pProcess, &pProcesses->notOpened);
+        ReadHolder(dwAccess, readTokens, pProcess, &pProcesses->notOpened);
     }
     pProcesses->servicesError = ReadServices(pProcesses->pProcesses, pProcesses->count);
 
